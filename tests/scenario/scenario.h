@@ -1,0 +1,77 @@
+// A scenario is a registry file whose comment lines say what a run on it
+// must do:
+//   ; include: <file>              load another registry file first (relative)
+//   ; run: repair | search <key> | delete <key>      (repair when absent)
+//   ; diagnostic: on
+//   ; answer: yes | no             answers to the questions, in order
+//   ; outcome: removed | not-removed | not-found     (run: repair)
+//   ; result: <code>               (run: search or delete)
+//   ; report: <caption> | <text>   every report in order ...
+//   ; ask: <caption> | <text>      ... and every question among them
+//   ; deleted: <key>               a tree gone afterwards; everything else stays
+//   ; recorded: <key> | <key>      RepairTargets afterwards (product, data)
+//   ; allow: <hex mask> <key>      the only rights that key grants
+//   ; inject: open|enum|query|delete <nth> <code>
+//   ; platform: memory             runs on the in-memory registry only
+// Keys are written with their root: HKEY_LOCAL_MACHINE\... or HKEY_USERS\...
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "memory/memory_registry.h"
+#include "support/recording_reporter.h"
+
+struct ScenarioKey {
+    RegKey root = 0;
+    std::string path;
+};
+
+struct ScenarioAccess {
+    ScenarioKey key;
+    std::uint32_t allowed = 0;
+};
+
+struct ScenarioInjection {
+    RegOperation op = RegOperation::Open;
+    std::uint32_t nth = 0;
+    RegResult code = 0;
+};
+
+enum class ScenarioRun { Repair, Search, Delete };
+
+struct Scenario {
+    std::string name;
+    std::vector<std::string> registryFiles;  // paths, loaded in order
+    ScenarioRun run = ScenarioRun::Repair;
+    ScenarioKey runKey;
+    bool diagnostic = false;
+    std::vector<bool> answers;
+    std::string outcome;  // "removed", "not-removed", "not-found"
+    bool hasResult = false;
+    RegResult result = 0;
+    std::vector<RecordedReport> reports;
+    std::vector<ScenarioKey> deleted;
+    bool hasRecorded = false;
+    ScenarioKey recordedProduct;
+    ScenarioKey recordedData;
+    std::vector<ScenarioAccess> access;
+    std::vector<ScenarioInjection> injections;
+    bool memoryOnly = false;
+};
+
+// Reads the directives of the scenario file at path; false with a message
+// naming the line when one is malformed.
+bool ReadScenario(const std::string& path, Scenario* scenario, std::string* error);
+
+// Every scenario file below directory, sorted, as paths.
+std::vector<std::string> ListScenarioFiles(const std::string& directory);
+
+// "HKEY_USERS\A\B" -> root and path; false for another root.
+bool ParseRootedKey(const std::string& text, ScenarioKey* key);
+std::string FormatRootedKey(const ScenarioKey& key);
+
+// Loads every registry file of the scenario into registry; false with the
+// loader's message on a malformed file.
+bool LoadScenarioRegistry(const Scenario& scenario, MemoryRegistry& registry, std::string* error);

@@ -1,0 +1,90 @@
+#include "scenario_run.h"
+
+#include <gtest/gtest.h>
+
+#include "delete_key_repeat.h"
+#include "detect_target.h"
+#include "diagnostics.h"
+#include "run_repair.h"
+#include "search_key.h"
+
+namespace {
+
+const char* OutcomeName(RepairOutcome outcome) {
+    switch (outcome) {
+        case RepairOutcome::Removed:
+            return "removed";
+        case RepairOutcome::NotRemoved:
+            return "not-removed";
+        case RepairOutcome::NotFound:
+            return "not-found";
+    }
+    return "?";
+}
+
+std::string Describe(const RecordedReport& report) {
+    return (report.question ? "ask: " : "report: ") + report.caption + " | " + report.text;
+}
+
+}  // namespace
+
+ScenarioRunResult RunScenarioCall(const Scenario& scenario) {
+    Recorder().Reset();
+    Recorder().answers.assign(scenario.answers.begin(), scenario.answers.end());
+    RepairTargets = RepairTargetRecord{};
+    DiagnosticMode = scenario.diagnostic;
+    ScenarioRunResult run;
+    switch (scenario.run) {
+        case ScenarioRun::Repair:
+            run.outcome = OutcomeName(RunRepair());
+            break;
+        case ScenarioRun::Search:
+            run.result = SearchKey(scenario.runKey.root, scenario.runKey.path.c_str());
+            break;
+        case ScenarioRun::Delete:
+            run.result = DeleteKeyRepeat(scenario.runKey.root, scenario.runKey.path.c_str());
+            break;
+    }
+    DiagnosticMode = false;
+    return run;
+}
+
+void ExpectScenarioCallResults(const Scenario& scenario, const ScenarioRunResult& run) {
+    if (scenario.run == ScenarioRun::Repair) {
+        EXPECT_EQ(run.outcome, scenario.outcome.empty() ? "not-found" : scenario.outcome);
+    }
+    if (scenario.hasResult) {
+        EXPECT_EQ(run.result, scenario.result);
+    }
+    std::string expected;
+    for (const RecordedReport& report : scenario.reports) {
+        expected += Describe(report) + "\n";
+    }
+    std::string actual;
+    for (const RecordedReport& report : Recorder().reports) {
+        actual += Describe(report) + "\n";
+    }
+    EXPECT_EQ(actual, expected) << "reports in order";
+    EXPECT_EQ(Recorder().unansweredQuestions, 0) << "a question had no scripted answer";
+    if (scenario.hasRecorded) {
+        ScenarioKey product{RepairTargets.ProductKeyRoot, RepairTargets.ProductKeyPath.c_str()};
+        ScenarioKey data{RepairTargets.DataKeyRoot, RepairTargets.DataKeyPath.c_str()};
+        EXPECT_EQ(FormatRootedKey(product), FormatRootedKey(scenario.recordedProduct));
+        EXPECT_EQ(FormatRootedKey(data), FormatRootedKey(scenario.recordedData));
+    }
+}
+
+bool BuildExpectedRegistry(const Scenario& scenario, MemoryRegistry& expected, std::string* error) {
+    if (!LoadScenarioRegistry(scenario, expected, error)) {
+        return false;
+    }
+    for (const ScenarioKey& key : scenario.deleted) {
+        MemoryRegistry::NodeId node = expected.FindPath(key.root, key.path);
+        if (node == MemoryRegistry::kNoNode) {
+            *error = "deleted: key not in the scenario: " + FormatRootedKey(key);
+            return false;
+        }
+        expected.RemoveTree(node);
+    }
+    return true;
+}

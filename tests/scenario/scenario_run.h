@@ -1,0 +1,23 @@
+// Runs a scenario's call on whichever registry provider the test is linked
+// with, and checks what every provider must agree on.
+#pragma once
+
+#include <string>
+
+#include "scenario.h"
+
+struct ScenarioRunResult {
+    std::string outcome;  // for run: repair
+    RegResult result = 0;  // for run: search and delete
+};
+
+// Sets diagnostic mode and the answers, clears RepairTargets and the
+// recorder, then makes the scenario's one call.
+ScenarioRunResult RunScenarioCall(const Scenario& scenario);
+
+// Outcome or result, reports in order, RepairTargets. GoogleTest assertions.
+void ExpectScenarioCallResults(const Scenario& scenario, const ScenarioRunResult& run);
+
+// The registry the scenario expects afterwards: its files with the deleted
+// trees removed.
+bool BuildExpectedRegistry(const Scenario& scenario, MemoryRegistry& expected, std::string* error);
