@@ -742,6 +742,7 @@ std::string RootPath(RegKey root) {
 }  // namespace
 
 bool LoadRegFile(MemoryRegistry& registry, std::string_view fileBytes, RegFileError* error) {
+    // Slices hold 32-bit offsets.
     if (fileBytes.size() >= std::numeric_limits<std::uint32_t>::max() / 2) {
         if (error != nullptr)
             *error = RegFileError{0, "file too large"};

@@ -3,9 +3,10 @@
 // registries compared as text.
 //
 // Names and string data are 8-bit, as the ANSI API returns them. Version 5
-// files are UTF-16LE: characters above U+00FF read as '?'. Not expressible in
-// the format, and so not round-tripped: key names that are empty or contain
-// CR, LF or NUL. Value names with CR, LF or NUL are written as \r, \n, \0.
+// files are UTF-16LE: characters above U+00FF read as '?'. Key names that are
+// empty or contain LF cannot be expressed, and names over 255 characters are
+// refused as Windows refuses them. Value names with CR, LF or NUL are written
+// as \r, \n, \0, the only escapes besides \\ and \" that are read.
 #pragma once
 
 #include <string>
