@@ -19,11 +19,13 @@ constexpr char kHexDigits[] = "0123456789abcdef";
 
 int HexValue(char c) {
     unsigned char u = static_cast<unsigned char>(c);
-    if (u >= '0' && u <= '9')
+    if (u >= '0' && u <= '9') {
         return u - '0';
+    }
     u = static_cast<unsigned char>(u | 0x20);
-    if (u >= 'a' && u <= 'f')
+    if (u >= 'a' && u <= 'f') {
         return u - 'a' + 10;
+    }
     return -1;
 }
 
@@ -32,17 +34,21 @@ bool IsBlank(char c) {
 }
 
 bool EqualsFolded(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
+    if (a.size() != b.size()) {
         return false;
+    }
     for (std::size_t i = 0; i < a.size(); ++i) {
         unsigned char ca = static_cast<unsigned char>(a[i]);
         unsigned char cb = static_cast<unsigned char>(b[i]);
-        if (ca >= 'A' && ca <= 'Z')
+        if (ca >= 'A' && ca <= 'Z') {
             ca = static_cast<unsigned char>(ca + 32);
-        if (cb >= 'A' && cb <= 'Z')
+        }
+        if (cb >= 'A' && cb <= 'Z') {
             cb = static_cast<unsigned char>(cb + 32);
-        if (ca != cb)
+        }
+        if (ca != cb) {
             return false;
+        }
     }
     return true;
 }
@@ -53,8 +59,9 @@ bool StartsWithFolded(std::string_view text, std::string_view prefix) {
 
 bool OnlyBlanks(std::string_view text, std::size_t from) {
     for (std::size_t i = from; i < text.size(); ++i) {
-        if (!IsBlank(text[i]))
+        if (!IsBlank(text[i])) {
             return false;
+        }
     }
     return true;
 }
@@ -120,8 +127,9 @@ std::string NarrowUtf8(std::string_view in) {
 
 bool HasHighBytes(std::string_view text) {
     for (char c : text) {
-        if (static_cast<unsigned char>(c) >= 0x80)
+        if (static_cast<unsigned char>(c) >= 0x80) {
             return true;
+        }
     }
     return false;
 }
@@ -172,8 +180,9 @@ class Parser {
     bool ParseDword(std::string_view line, std::size_t pos);
     bool ParseHexList(std::string_view line, std::size_t pos, std::uint32_t type);
     Slice TextSlice(std::string_view part) const {
-        if (part.empty())
+        if (part.empty()) {
             return Slice{};
+        }
         return Slice{static_cast<std::uint32_t>(part.data() - text_.data()),
                      static_cast<std::uint32_t>(part.size())};
     }
@@ -189,14 +198,17 @@ class Parser {
 };
 
 bool Parser::NextLine(std::string_view* line) {
-    if (pos_ >= text_.size())
+    if (pos_ >= text_.size()) {
         return false;
+    }
     std::size_t end = text_.find('\n', pos_);
     std::size_t next = end == std::string_view::npos ? text_.size() : end + 1;
-    if (end == std::string_view::npos)
+    if (end == std::string_view::npos) {
         end = text_.size();
-    if (end > pos_ && text_[end - 1] == '\r')
+    }
+    if (end > pos_ && text_[end - 1] == '\r') {
         --end;
+    }
     *line = text_.substr(pos_, end - pos_);
     pos_ = next;
     ++line_;
@@ -218,11 +230,13 @@ bool Parser::Run(std::size_t bodyStart, RegFileError* error) {
     std::string_view line;
     while (NextLine(&line)) {
         std::size_t start = 0;
-        while (start < line.size() && IsBlank(line[start]))
+        while (start < line.size() && IsBlank(line[start])) {
             ++start;
+        }
         line.remove_prefix(start);
-        if (line.empty() || line[0] == ';')
+        if (line.empty() || line[0] == ';') {
             continue;
+        }
         bool ok;
         if (line[0] == '[') {
             ok = ParseKey(line);
@@ -231,18 +245,21 @@ bool Parser::Run(std::size_t bodyStart, RegFileError* error) {
         } else {
             ok = Fail("unexpected text outside a key or value line");
         }
-        if (!ok)
+        if (!ok) {
             return false;
+        }
     }
     return true;
 }
 
 bool Parser::ParseKey(std::string_view line) {
     std::size_t close = line.rfind(']');
-    if (close == std::string_view::npos)
+    if (close == std::string_view::npos) {
         return Fail("key line without closing bracket");
-    if (!OnlyBlanks(line, close + 1))
+    }
+    if (!OnlyBlanks(line, close + 1)) {
         return Fail("text after the closing bracket");
+    }
     std::string_view inner = line.substr(1, close - 1);
     Op op;
     op.kind = OpKind::OpenKey;
@@ -265,18 +282,22 @@ bool Parser::ParseKey(std::string_view line) {
     } else {
         return Fail("unknown root key '" + std::string(rootName) + "'");
     }
-    while (!path.empty() && path[0] == '\\')
+    while (!path.empty() && path[0] == '\\') {
         path.remove_prefix(1);
+    }
     for (std::size_t begin = 0; begin < path.size();) {
         std::size_t end = path.find('\\', begin);
-        if (end == std::string_view::npos)
+        if (end == std::string_view::npos) {
             end = path.size();
-        if (end - begin > kMaxKeyNameLength)
+        }
+        if (end - begin > kMaxKeyNameLength) {
             return Fail("key name longer than 255 characters");
+        }
         begin = end + 1;
     }
-    if (op.kind == OpKind::DeleteKey && path.empty())
+    if (op.kind == OpKind::DeleteKey && path.empty()) {
         return Fail("a root key cannot be deleted");
+    }
     op.first = TextSlice(path);
     ops_.push_back(op);
     section_ = op.kind == OpKind::OpenKey ? Section::Key : Section::Deleted;
@@ -290,8 +311,9 @@ bool Parser::ParseName(std::string_view line, std::size_t* pos, Op* op) {
     }
     // Common case: no escapes, the name stays a span of the text.
     std::size_t i = 1;
-    while (i < line.size() && line[i] != '"' && line[i] != '\\')
+    while (i < line.size() && line[i] != '"' && line[i] != '\\') {
         ++i;
+    }
     if (i < line.size() && line[i] == '"') {
         op->first = TextSlice(line.substr(1, i - 1));
         *pos = i + 1;
@@ -313,8 +335,9 @@ bool Parser::ParseName(std::string_view line, std::size_t* pos, Op* op) {
         pool_.push_back(c);
         ++i;
     }
-    if (i >= line.size())
+    if (i >= line.size()) {
         return Fail("unterminated quoted value name");
+    }
     op->namePooled = true;
     op->first =
         Slice{static_cast<std::uint32_t>(start), static_cast<std::uint32_t>(pool_.size() - start)};
@@ -327,16 +350,20 @@ bool Parser::ParseString(std::string_view line, std::size_t* pos) {
     std::size_t i = *pos + 1;
     for (;;) {
         std::size_t run = i;
-        while (i < line.size() && line[i] != '"' && line[i] != '\\')
+        while (i < line.size() && line[i] != '"' && line[i] != '\\') {
             ++i;
+        }
         pool_.append(line.data() + run, i - run);
-        if (i >= line.size())
+        if (i >= line.size()) {
             return Fail("unterminated quoted string");
-        if (line[i] == '"')
+        }
+        if (line[i] == '"') {
             break;
+        }
         // Only \\ and \" are escapes; any other backslash is taken as written.
-        if (i + 1 < line.size() && (line[i + 1] == '\\' || line[i + 1] == '"'))
+        if (i + 1 < line.size() && (line[i + 1] == '\\' || line[i + 1] == '"')) {
             ++i;
+        }
         pool_.push_back(line[i]);
         ++i;
     }
@@ -350,16 +377,20 @@ bool Parser::ParseDword(std::string_view line, std::size_t pos) {
     std::size_t digits = 0;
     for (; pos < line.size() && !IsBlank(line[pos]); ++pos) {
         int digit = HexValue(line[pos]);
-        if (digit < 0)
+        if (digit < 0) {
             return Fail("bad hex digit in dword value");
-        if (++digits > 8)
+        }
+        if (++digits > 8) {
             return Fail("dword value with more than 8 digits");
+        }
         value = (value << 4) | static_cast<std::uint32_t>(digit);
     }
-    if (digits == 0)
+    if (digits == 0) {
         return Fail("dword value without digits");
-    if (!OnlyBlanks(line, pos))
+    }
+    if (!OnlyBlanks(line, pos)) {
         return Fail("text after the dword value");
+    }
     for (int shift = 0; shift < 32; shift += 8) {
         pool_.push_back(static_cast<char>((value >> shift) & 0xFF));
     }
@@ -369,19 +400,23 @@ bool Parser::ParseDword(std::string_view line, std::size_t pos) {
 bool Parser::ParseHexList(std::string_view line, std::size_t pos, std::uint32_t type) {
     std::size_t start = pool_.size();
     for (;;) {
-        while (pos < line.size() && IsBlank(line[pos]))
+        while (pos < line.size() && IsBlank(line[pos])) {
             ++pos;
-        if (pos == line.size())
+        }
+        if (pos == line.size()) {
             break;
+        }
         if (line[pos] == '\\' && OnlyBlanks(line, pos + 1)) {
-            if (!NextLine(&line))
+            if (!NextLine(&line)) {
                 return Fail("file ends inside a continued hex list");
+            }
             pos = 0;
             continue;
         }
         int high = HexValue(line[pos]);
-        if (high < 0)
+        if (high < 0) {
             return Fail("bad hex digit");
+        }
         int byte = high;
         ++pos;
         if (pos < line.size() && HexValue(line[pos]) >= 0) {
@@ -395,12 +430,15 @@ bool Parser::ParseHexList(std::string_view line, std::size_t pos, std::uint32_t 
             return Fail("bad hex digit");
         }
         pool_.push_back(static_cast<char>(byte));
-        while (pos < line.size() && IsBlank(line[pos]))
+        while (pos < line.size() && IsBlank(line[pos])) {
             ++pos;
-        if (pos == line.size())
+        }
+        if (pos == line.size()) {
             break;
-        if (line[pos] != ',')
+        }
+        if (line[pos] != ',') {
             return Fail("expected ',' between hex bytes");
+        }
         ++pos;
     }
     if (version5_ && IsWideStringType(type)) {
@@ -411,59 +449,73 @@ bool Parser::ParseHexList(std::string_view line, std::size_t pos, std::uint32_t 
 }
 
 bool Parser::ParseValue(std::string_view line) {
-    if (section_ == Section::None)
+    if (section_ == Section::None) {
         return Fail("value line before any key");
-    if (section_ == Section::Deleted)
+    }
+    if (section_ == Section::Deleted) {
         return Fail("value line under a deleted key");
+    }
     Op op;
     std::size_t pos = 0;
-    if (!ParseName(line, &pos, &op))
+    if (!ParseName(line, &pos, &op)) {
         return false;
-    while (pos < line.size() && IsBlank(line[pos]))
+    }
+    while (pos < line.size() && IsBlank(line[pos])) {
         ++pos;
-    if (pos >= line.size() || line[pos] != '=')
+    }
+    if (pos >= line.size() || line[pos] != '=') {
         return Fail("expected '=' after the value name");
+    }
     ++pos;
-    while (pos < line.size() && IsBlank(line[pos]))
+    while (pos < line.size() && IsBlank(line[pos])) {
         ++pos;
+    }
     std::string_view rest = line.substr(pos);
     std::size_t dataStart = pool_.size();
     op.kind = OpKind::SetValue;
     if (!rest.empty() && rest[0] == '-') {
-        if (!OnlyBlanks(line, pos + 1))
+        if (!OnlyBlanks(line, pos + 1)) {
             return Fail("text after '-'");
+        }
         op.kind = OpKind::RemoveValue;
     } else if (!rest.empty() && rest[0] == '"') {
         op.type = REG_TYPE_SZ;
-        if (!ParseString(line, &pos))
+        if (!ParseString(line, &pos)) {
             return false;
-        if (!OnlyBlanks(line, pos))
+        }
+        if (!OnlyBlanks(line, pos)) {
             return Fail("text after the closing quote");
+        }
     } else if (StartsWithFolded(rest, "dword:")) {
         op.type = REG_TYPE_DWORD;
-        if (!ParseDword(line, pos + 6))
+        if (!ParseDword(line, pos + 6)) {
             return false;
+        }
     } else if (StartsWithFolded(rest, "hex:")) {
         op.type = REG_TYPE_BINARY;
-        if (!ParseHexList(line, pos + 4, op.type))
+        if (!ParseHexList(line, pos + 4, op.type)) {
             return false;
+        }
     } else if (StartsWithFolded(rest, "hex(")) {
         std::size_t i = 4;
         std::uint32_t type = 0;
         for (; i < rest.size() && rest[i] != ')'; ++i) {
             int digit = HexValue(rest[i]);
-            if (digit < 0)
+            if (digit < 0) {
                 return Fail("bad hex digit in value type");
-            if (i >= 12)
+            }
+            if (i >= 12) {
                 return Fail("value type above ffffffff");
+            }
             type = (type << 4) | static_cast<std::uint32_t>(digit);
         }
         if (i == 4 || i + 1 >= rest.size() || rest[i + 1] != ':') {
             return Fail("malformed hex(type): prefix");
         }
         op.type = type;
-        if (!ParseHexList(line, pos + i + 2, op.type))
+        if (!ParseHexList(line, pos + i + 2, op.type)) {
             return false;
+        }
     } else {
         return Fail("unknown value type");
     }
@@ -487,12 +539,14 @@ class KeyCache {
         bool shared = true;
         for (std::size_t begin = 0; begin < path.size();) {
             std::size_t end = path.find('\\', begin);
-            if (end == std::string_view::npos)
+            if (end == std::string_view::npos) {
                 end = path.size();
+            }
             std::string_view name = path.substr(begin, end - begin);
             begin = end + 1;
-            if (name.empty())
+            if (name.empty()) {
                 continue;
+            }
             if (shared && depth < levels_.size() && levels_[depth].name == name) {
                 node = levels_[depth].node;
             } else {
@@ -579,12 +633,14 @@ class Writer {
 // same bytes: exactly one NUL, at the end, and no line break.
 bool WritableAsText(const MemoryRegistry::Value& value) {
     const std::string& data = value.data;
-    if (value.type != REG_TYPE_SZ || data.empty() || data.back() != '\0')
+    if (value.type != REG_TYPE_SZ || data.empty() || data.back() != '\0') {
         return false;
+    }
     for (std::size_t i = 0; i + 1 < data.size(); ++i) {
         char c = data[i];
-        if (c == '\0' || c == '\r' || c == '\n')
+        if (c == '\0' || c == '\r' || c == '\n') {
             return false;
+        }
     }
     return true;
 }
@@ -642,8 +698,9 @@ void Writer::Section(const MemoryRegistry& registry, MemoryRegistry::NodeId key,
             } else {
                 out_.append("hex(");
                 int shift = 28;
-                while (shift > 0 && ((value.type >> shift) & 0xF) == 0)
+                while (shift > 0 && ((value.type >> shift) & 0xF) == 0) {
                     shift -= 4;
+                }
                 for (; shift >= 0; shift -= 4) {
                     out_.push_back(kHexDigits[(value.type >> shift) & 0xF]);
                 }
@@ -687,8 +744,9 @@ void Writer::Name(std::string_view name) {
 
 void Writer::Quoted(std::string_view text) {
     for (char c : text) {
-        if (c == '\\' || c == '"')
+        if (c == '\\' || c == '"') {
             out_.push_back('\\');
+        }
         out_.push_back(c);
     }
 }
@@ -722,8 +780,9 @@ void Writer::HexList(std::size_t lineStart, std::string_view data, bool wide) {
 
 std::string Writer::Finish() {
     out_.append("\r\n");
-    if (!version5_)
+    if (!version5_) {
         return std::move(out_);
+    }
     std::string wide;
     wide.resize(2 + out_.size() * 2);
     wide[0] = '\xFF';
@@ -744,8 +803,9 @@ std::string RootPath(RegKey root) {
 bool LoadRegFile(MemoryRegistry& registry, std::string_view fileBytes, RegFileError* error) {
     // Slices hold 32-bit offsets.
     if (fileBytes.size() >= std::numeric_limits<std::uint32_t>::max() / 2) {
-        if (error != nullptr)
+        if (error != nullptr) {
             *error = RegFileError{0, "file too large"};
+        }
         return false;
     }
     std::string decoded;
@@ -780,8 +840,9 @@ bool LoadRegFile(MemoryRegistry& registry, std::string_view fileBytes, RegFileEr
     }
 
     Parser parser(text, version5);
-    if (!parser.Run(bodyStart, error))
+    if (!parser.Run(bodyStart, error)) {
         return false;
+    }
     Apply(registry, parser, text);
     return true;
 }
@@ -789,14 +850,16 @@ bool LoadRegFile(MemoryRegistry& registry, std::string_view fileBytes, RegFileEr
 bool LoadRegFileFromPath(MemoryRegistry& registry, const std::string& path, RegFileError* error) {
     std::ifstream file(path, std::ios::binary);
     if (!file) {
-        if (error != nullptr)
+        if (error != nullptr) {
             *error = RegFileError{0, "cannot open " + path};
+        }
         return false;
     }
     std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
     if (file.bad()) {
-        if (error != nullptr)
+        if (error != nullptr) {
             *error = RegFileError{0, "cannot read " + path};
+        }
         return false;
     }
     return LoadRegFile(registry, bytes, error);
@@ -825,8 +888,9 @@ std::string WriteRegFileSubtree(const MemoryRegistry& registry, RegKey root, std
         }
         std::string fullPath;
         for (auto it = names.rbegin(); it != names.rend(); ++it) {
-            if (!fullPath.empty())
+            if (!fullPath.empty()) {
                 fullPath.push_back('\\');
+            }
             fullPath.append(*it);
         }
         writer.Tree(registry, top, std::move(fullPath));

@@ -25,8 +25,9 @@ std::string Z(std::string text) {
 
 std::string Bytes(std::initializer_list<int> bytes) {
     std::string out;
-    for (int b : bytes)
+    for (int b : bytes) {
         out.push_back(static_cast<char>(b));
+    }
     return out;
 }
 
@@ -34,11 +35,13 @@ std::string Bytes(std::initializer_list<int> bytes) {
 std::string ValueOf(const MemoryRegistry& registry, RegKey root, std::string_view path,
                     std::string_view name) {
     NodeId key = registry.FindPath(root, path);
-    if (key == MemoryRegistry::kNoNode)
+    if (key == MemoryRegistry::kNoNode) {
         return "no key";
+    }
     for (const auto& value : registry.Values(key)) {
-        if (value.name == name)
+        if (value.name == name) {
             return std::to_string(value.type) + ":" + value.data;
+        }
     }
     return "absent";
 }
@@ -55,8 +58,9 @@ std::string Utf16File(std::u16string_view text) {
 
 std::string Widen8(std::string_view text) {
     std::string out = "\xFF\xFE";
-    for (char c : text)
+    for (char c : text) {
         out += std::string{c, '\0'};
+    }
     return out;
 }
 
@@ -80,14 +84,16 @@ void ExpectSameTree(const MemoryRegistry& a, NodeId ka, const MemoryRegistry& b,
 }
 
 void ExpectSameRegistry(const MemoryRegistry& a, const MemoryRegistry& b) {
-    for (RegKey root : {kMachine, kUsers})
+    for (RegKey root : {kMachine, kUsers}) {
         ExpectSameTree(a, a.RootNode(root), b, b.RootNode(root));
+    }
 }
 
 ::testing::AssertionResult Load(MemoryRegistry& registry, std::string_view file) {
     RegFileError error;
-    if (LoadRegFile(registry, file, &error))
+    if (LoadRegFile(registry, file, &error)) {
         return ::testing::AssertionSuccess();
+    }
     return ::testing::AssertionFailure() << "line " << error.line << ": " << error.message;
 }
 
@@ -121,8 +127,9 @@ TEST(RegFileRead, EveryValueForm) {
         {"\"Gone\"=dword:1\r\n\"Gone\"=-\r\n\"absent\"=-", "Gone", "absent"},
     };
     std::string file = "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Acme]\r\n";
-    for (const Case& c : cases)
+    for (const Case& c : cases) {
         file += c.lines + "\r\n";
+    }
     MemoryRegistry registry;
     ASSERT_TRUE(Load(registry, file));
     for (const Case& c : cases) {
@@ -133,8 +140,9 @@ TEST(RegFileRead, EveryValueForm) {
 TEST(RegFileRead, KeysDeletionsAndMerging) {
     MemoryRegistry registry;
     NodeId keep = registry.CreatePath(kMachine, "Software\\Keep");
-    for (const char* name : {"old", "gone", "last"})
+    for (const char* name : {"old", "gone", "last"}) {
         registry.SetValue(keep, name, 4, "1234");
+    }
     registry.CreatePath(kMachine, "Software\\Drop\\Child\\Grandchild");
     registry.CreatePath(kMachine, "Software\\Again\\Old");
     ASSERT_TRUE(Load(registry,
@@ -312,8 +320,9 @@ TEST(RegFileRead, DamagedFilesAreRefusedWhole) {
         std::string file = WriteRegFile(source, format);
         for (std::size_t cut = 0; cut < file.size(); ++cut) {
             std::string damaged = file.substr(0, cut);
-            if (cut % 3 == 0)
+            if (cut % 3 == 0) {
                 damaged += static_cast<char>(random()) + file.substr(cut + 1);
+            }
             MemoryRegistry registry;
             registry.CreatePath(kUsers, "Marker");
             RegFileError error;
@@ -399,8 +408,9 @@ TEST(RegFileWrite, Version5IsUtf16WithWideStringData) {
 TEST(RegFileWrite, LongHexDataWrapsAfterCommas) {
     MemoryRegistry registry;
     std::string data;
-    for (int i = 0; i < 200; ++i)
+    for (int i = 0; i < 200; ++i) {
         data.push_back(static_cast<char>(i));
+    }
     registry.SetValue(registry.CreatePath(kMachine, "W"), "Blob", REG_TYPE_BINARY, data);
     std::string text = WriteRegFile(registry, RegFileFormat::Regedit4);
     std::size_t at = text.find("\"Blob\"=hex:00,01,");
@@ -441,17 +451,20 @@ TEST(RegFileWrite, Subtree) {
 std::string RandomName(std::mt19937& random, bool keyName) {
     // CR and NUL inside a key line are data: only LF ends a line.
     static const std::string alphabet("abcXYZ019 _-.[]{}();@=\"\\\t\r\0\x80\xA0\xE9\xFF", 31);
-    if (!keyName && random() % 8 == 0)
+    if (!keyName && random() % 8 == 0) {
         return std::string();
+    }
     std::size_t length = random() % 10 == 0 ? 255 : 1 + random() % 12;
     std::string name;
     while (name.size() < length) {
         char c = alphabet[random() % alphabet.size()];
-        if (!keyName || c != '\\')
+        if (!keyName || c != '\\') {
             name.push_back(c);
+        }
     }
-    if (!keyName && random() % 20 == 0)
+    if (!keyName && random() % 20 == 0) {
         name += std::string("\r\n\0", 3);
+    }
     return name;
 }
 
@@ -465,16 +478,19 @@ void FillRandom(MemoryRegistry& registry, std::mt19937& random, int keys) {
             std::uint32_t type = types[random() % std::size(types)];
             std::size_t length = random() % 6 == 0 ? 150 + random() % 400 : random() % 12;
             std::string data;
-            while (data.size() < length)
+            while (data.size() < length) {
                 data.push_back(static_cast<char>(random()));
+            }
             if (type == REG_TYPE_SZ && random() % 2 == 0) {
                 // Mostly text, so that the quoted form is taken too.
-                for (char& c : data)
+                for (char& c : data) {
                     c = c == '\0' || c == '\r' || c == '\n' ? '"' : c;
+                }
                 data.push_back('\0');
             }
-            if (type == REG_TYPE_DWORD && random() % 2 == 0)
+            if (type == REG_TYPE_DWORD && random() % 2 == 0) {
                 data.resize(4, '\x7f');
+            }
             registry.SetValue(key, RandomName(random, false), type, data);
         }
     }
@@ -498,8 +514,9 @@ TEST(RegFileRoundTrip, RandomRegistriesInBothFormats) {
 TEST(RegFileRoundTrip, EqualTextsExactlyForEqualRegistries) {
     auto build = [](std::vector<const char*> paths, auto change) {
         auto registry = std::make_unique<MemoryRegistry>();
-        for (const char* path : paths)
+        for (const char* path : paths) {
             registry->CreatePath(kMachine, path);
+        }
         registry->SetValue(registry->FindPath(kMachine, "C"), "v", 4, "1234");
         change(*registry);
         return WriteRegFile(*registry, RegFileFormat::Version5);
