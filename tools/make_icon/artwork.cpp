@@ -177,14 +177,6 @@ void AddVectorName(Scene& scene, Point centre, double h, double w) {
 }
 
 // "DUVA" drawn for one pixel grid; rows are joined glyphs with their gaps.
-const Rows kName16 = {
-    "##..#.#.#.#..#.",  //
-    "#.#.#.#.#.#.#.#",  //
-    "#.#.#.#.#.#.###",  //
-    "#.#.#.#.#.#.#.#",  //
-    "##..###..#..#.#",  //
-};
-
 const Rows kName32 = {
     "#####...##..##..##..##...####.",  //
     "##..##..##..##..##..##..##..##",  //
@@ -286,13 +278,14 @@ const Rows kDin32 = {
     "...GGGGG...",  //
 };
 
-// The whole picture, cell by cell: at 16 pixels every element is reduced to a few cells.
+// The whole picture, cell by cell: at 16 pixels the USB node is a white pill, the socket shows
+// three contacts and the letters are 3 by 5 cells.
 const Rows kPicture16 = {
-    "....WWWWKKWWW...",  //
-    "..RWKWWKWWWKWW..",  //
+    "....WWWWKKWW....",  //
+    "..RKKWWKWWWKW...",  //
     ".RRKKKKKKKKKKR..",  //
-    ".RR.KKWWKWWKWRR.",  //
-    ".RR..WWWWKKW.RR.",  //
+    ".RRKKWWWKWWKWRR.",  //
+    ".RR.WWWWWKKW.RR.",  //
     "LLLLLLLLLLLLLLLL",  //
     "BWWBBWBWBWBWBBWB",  //
     "BWBWBWBWBWBWBWBW",  //
