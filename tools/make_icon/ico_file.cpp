@@ -135,7 +135,7 @@ size_t MaskStride(int size) {
 }
 
 void PutHeader(Bytes& out, int size, int bits) {
-    size_t colour_bytes = static_cast<size_t>(size) * size * bits / 8;
+    size_t colour_bytes = static_cast<size_t>((size * bits / 8 + 3) / 4 * 4) * size;
     Put32(out, 40);
     Put32(out, static_cast<uint32_t>(size));
     Put32(out, static_cast<uint32_t>(size * 2));  // colour image and AND mask
@@ -226,11 +226,11 @@ Bytes EncodeDib8(const Image& image) {
     for (const Color& c : indexed.palette) {
         out.insert(out.end(), {c.b, c.g, c.r, 0});
     }
-    // 8-bit rows of 16, 32 or 48 pixels need no padding.
     for (int y = image.size - 1; y >= 0; --y) {
         for (int x = 0; x < image.size; ++x) {
             out.push_back(indexed.index[static_cast<size_t>(y) * image.size + x]);
         }
+        out.resize(out.size() + static_cast<size_t>(-image.size & 3));  // rows end on 4 bytes
     }
     PutMask(out, image, kOpaqueAlpha);
     return out;
