@@ -31,20 +31,21 @@ uint32_t Get(const Bytes& b, size_t at, int width) {
     return v;
 }
 
-struct Spec {
+struct ImageFormat {
     int side, bits;
     uint32_t bytes;
 };
 
-const Spec kSpecs[] = {{48, 8, 3752},  {32, 8, 2216},  {16, 8, 1384}, {256, 32, 270376},
-                       {48, 32, 9640}, {32, 32, 4264}, {16, 32, 1128}};
+const ImageFormat kFormats[] = {{48, 8, 3752},  {32, 8, 2216},  {16, 8, 1384}, {256, 32, 270376},
+                                {48, 32, 9640}, {32, 32, 4264}, {16, 32, 1128}};
 
 struct Pixel {
     int r, g, b, a;
 };
 
 // Decodes one DIB to straight RGBA, top row first; the AND mask makes a pixel transparent.
-std::vector<Pixel> Decode(const Bytes& f, size_t at, const Spec& s, const std::string& name) {
+std::vector<Pixel> Decode(const Bytes& f, size_t at, const ImageFormat& s,
+                          const std::string& name) {
     Expect(Get(f, at, 4) == 40, name + ": BITMAPINFOHEADER of 40 bytes (not PNG)");
     Expect(static_cast<int>(Get(f, at + 4, 4)) == s.side, name + ": width");
     Expect(static_cast<int>(Get(f, at + 8, 4)) == 2 * s.side, name + ": height holds the mask");
@@ -154,7 +155,7 @@ int main(int argc, char** argv) {
     uint32_t next = 6 + 16 * 7;
     std::vector<std::vector<Pixel>> images;
     for (int i = 0; i < 7; ++i) {
-        const Spec& s = kSpecs[i];
+        const ImageFormat& s = kFormats[i];
         size_t e = 6 + 16 * static_cast<size_t>(i);
         std::string name = "image " + std::to_string(i + 1) + " (" + std::to_string(s.side) +
                            "px " + std::to_string(s.bits) + "bpp)";
@@ -179,7 +180,7 @@ int main(int argc, char** argv) {
         for (int i = 0; i < 3; ++i) {
             const std::vector<Pixel>& low = images[static_cast<size_t>(i)];
             const std::vector<Pixel>& full = images[static_cast<size_t>(i + 4)];
-            int side = kSpecs[i].side, opaque = 0, worst = 0;
+            int side = kFormats[i].side, opaque = 0, worst = 0;
             long total = 0;
             bool same_shape = true;
             for (size_t p = 0; p < low.size(); ++p) {

@@ -346,13 +346,13 @@ void CheckDialog(const Bytes& file, const Resource& res, const Dialog& want) {
 
 // ---- Icons ----
 
-struct IconSpec {
+struct IconFormat {
     int side, bits;
     uint32_t bytes;
 };
 
-const IconSpec kIcons[] = {{48, 8, 3752},  {32, 8, 2216},  {16, 8, 1384}, {256, 32, 270376},
-                           {48, 32, 9640}, {32, 32, 4264}, {16, 32, 1128}};
+const IconFormat kIcons[] = {{48, 8, 3752},  {32, 8, 2216},  {16, 8, 1384}, {256, 32, 270376},
+                             {48, 32, 9640}, {32, 32, 4264}, {16, 32, 1128}};
 
 void CheckIcons(const Bytes& file, const std::vector<Resource>& list, const Bytes& ico) {
     const Resource* group = Find(list, kGroupIcon, 1);
@@ -367,16 +367,16 @@ void CheckIcons(const Bytes& file, const std::vector<Resource>& list, const Byte
     Reader f(ico, 0, ico.size());
     f.Seek(6);
     for (int i = 0; i < 7; ++i) {
-        const IconSpec& spec = kIcons[i];
+        const IconFormat& want = kIcons[i];
         std::string at = "group entry " + std::to_string(i + 1) + " ";
-        uint8_t stored = static_cast<uint8_t>(spec.side == 256 ? 0 : spec.side);
+        uint8_t stored = static_cast<uint8_t>(want.side == 256 ? 0 : want.side);
         ExpectEq(g.U8(), stored, at + "width");
         ExpectEq(g.U8(), stored, at + "height");
         ExpectEq(g.U8(), uint8_t{0}, at + "colour count");
         ExpectEq(g.U8(), uint8_t{0}, at + "reserved");
         ExpectEq(g.U16(), uint16_t{1}, at + "planes");
-        ExpectEq(g.U16(), static_cast<uint16_t>(spec.bits), at + "bits per pixel");
-        ExpectEq(g.U32(), spec.bytes, at + "bytes");
+        ExpectEq(g.U16(), static_cast<uint16_t>(want.bits), at + "bits per pixel");
+        ExpectEq(g.U32(), want.bytes, at + "bytes");
         ExpectEq(g.U16(), static_cast<uint16_t>(i + 1), at + "icon id");
         // The image itself must be the one of the .ico, byte for byte.
         f.Seek(6 + 16 * static_cast<size_t>(i) + 8);
