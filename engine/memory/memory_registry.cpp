@@ -19,8 +19,10 @@ int CompareForEnumeration(std::string_view a, std::string_view b) {
     for (std::size_t i = 0; i < n; ++i) {
         unsigned char ca = static_cast<unsigned char>(a[i]);
         unsigned char cb = static_cast<unsigned char>(b[i]);
-        if (ca >= 'a' && ca <= 'z') ca = static_cast<unsigned char>(ca - 32);
-        if (cb >= 'a' && cb <= 'z') cb = static_cast<unsigned char>(cb - 32);
+        if (ca >= 'a' && ca <= 'z')
+            ca = static_cast<unsigned char>(ca - 32);
+        if (cb >= 'a' && cb <= 'z')
+            cb = static_cast<unsigned char>(cb - 32);
         if (ca != cb) {
             return ca < cb ? -1 : 1;
         }
@@ -71,8 +73,10 @@ MemoryRegistry::MemoryRegistry() {
 MemoryRegistry::~MemoryRegistry() = default;
 
 MemoryRegistry::NodeId MemoryRegistry::RootNode(RegKey root) const {
-    if (root == HKEY_LOCAL_MACHINE_ROOT) return roots_[0];
-    if (root == HKEY_USERS_ROOT) return roots_[1];
+    if (root == HKEY_LOCAL_MACHINE_ROOT)
+        return roots_[0];
+    if (root == HKEY_USERS_ROOT)
+        return roots_[1];
     return kNoNode;
 }
 
@@ -81,10 +85,13 @@ std::string_view MemoryRegistry::Name(NodeId key) const {
     return std::string_view(names_).substr(node.nameOffset, node.nameLength);
 }
 
-MemoryRegistry::NodeId MemoryRegistry::Parent(NodeId key) const { return nodes_[key].parent; }
+MemoryRegistry::NodeId MemoryRegistry::Parent(NodeId key) const {
+    return nodes_[key].parent;
+}
 
 std::uint64_t MemoryRegistry::HashOf(NodeId parent, std::string_view name) const {
-    std::uint64_t hash = 1469598103934665603ull ^ (static_cast<std::uint64_t>(parent) * 0x9E3779B97F4A7C15ull);
+    std::uint64_t hash =
+        1469598103934665603ull ^ (static_cast<std::uint64_t>(parent) * 0x9E3779B97F4A7C15ull);
     for (char c : name) {
         hash ^= static_cast<unsigned char>(FoldAsciiCase(c));
         hash *= 1099511628211ull;
@@ -493,9 +500,25 @@ std::size_t MemoryRegistry::MemoryBytes() const {
         bytes += node.children.ids.capacity() * sizeof(NodeId);
         bytes += node.values.capacity() * sizeof(Value);
         for (const Value& value : node.values) {
-            if (value.name.capacity() > 15) bytes += value.name.capacity() + 1;
-            if (value.data.capacity() > 15) bytes += value.data.capacity() + 1;
+            if (value.name.capacity() > 15)
+                bytes += value.name.capacity() + 1;
+            if (value.data.capacity() > 15)
+                bytes += value.data.capacity() + 1;
         }
     }
     return bytes;
+}
+
+MemoryRegistry::MemoryUse MemoryRegistry::MemoryUsage() const {
+    MemoryUse use;
+    use.total = MemoryBytes();
+    for (NodeId id = 0; id < nodes_.size(); ++id) {
+        if (!nodes_[id].alive)
+            continue;
+        use.keyNames += nodes_[id].nameLength;
+        for (const Value& value : nodes_[id].values) {
+            use.valueNamesAndData += value.name.size() + value.data.size();
+        }
+    }
+    return use;
 }

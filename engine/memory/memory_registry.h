@@ -16,7 +16,7 @@
 enum class RegOperation { Open, Enum, Query, Delete, Count };
 
 class MemoryRegistry {
-public:
+  public:
     using NodeId = std::uint32_t;
     static constexpr NodeId kNoNode = 0xFFFFFFFFu;
 
@@ -45,9 +45,16 @@ public:
     std::string_view Name(NodeId key) const;
     NodeId Parent(NodeId key) const;
     std::vector<NodeId> Children(NodeId key) const;  // live, in enumeration order
-    std::vector<Value> Values(NodeId key) const;                  // in insertion order
+    std::vector<Value> Values(NodeId key) const;     // in insertion order
     std::size_t KeyCount() const { return liveKeys_; }
     std::size_t MemoryBytes() const;
+    // What MemoryBytes holds, and how much of it is the registry's content.
+    struct MemoryUse {
+        std::size_t total = 0;
+        std::size_t keyNames = 0;           // live keys' names
+        std::size_t valueNamesAndData = 0;  // live values' names and data
+    };
+    MemoryUse MemoryUsage() const;
 
     // Access refusal as a non-administrator meets it: an open asking for any
     // right outside allowed fails with 5; RegDeleteKey needs ACCESS_DELETE.
@@ -69,7 +76,7 @@ public:
     RegResult Delete(RegKey parent, const char* childName);
     void Close(RegKey key);
 
-private:
+  private:
     struct Node;
     struct ChildList;
     struct Handle {
