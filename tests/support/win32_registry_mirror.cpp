@@ -1,0 +1,310 @@
+#include "support/win32_registry_mirror.h"
+
+#include <sddl.h>
+#include <windows.h>
+
+#include <cstdio>
+
+namespace {
+
+HKEY ToHkey(RegKey key) {
+    return reinterpret_cast<HKEY>(key);
+}
+
+// Closes on every path out.
+class LiveKey {
+  public:
+    LiveKey() = default;
+    ~LiveKey() {
+        if (key_ != nullptr) {
+            RegCloseKey(key_);
+        }
+    }
+    LiveKey(const LiveKey&) = delete;
+    LiveKey& operator=(const LiveKey&) = delete;
+
+    RegResult Open(HKEY parent, const std::string& path, REGSAM access) {
+        return static_cast<RegResult>(RegOpenKeyExA(parent, path.c_str(), 0, access, &key_));
+    }
+    RegResult Create(HKEY parent, const std::string& path) {
+        return static_cast<RegResult>(RegCreateKeyExA(parent, path.c_str(), 0, nullptr,
+                                                      REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+                                                      nullptr, &key_, nullptr));
+    }
+    HKEY get() const { return key_; }
+
+  private:
+    HKEY key_ = nullptr;
+};
+
+std::string Describe(const char* call, const std::string& path, RegResult result) {
+    return std::string(call) + "(" + path + ") failed with " + std::to_string(result);
+}
+
+RegResult WriteKey(const MemoryRegistry& source, MemoryRegistry::NodeId node, HKEY key,
+                   const std::string& path, std::string* error) {
+    for (const MemoryRegistry::Value& value : source.Values(node)) {
+        if (value.name.find('\0') != std::string::npos) {
+            *error = "a value name holding NUL cannot be written through the ANSI API: " + path;
+            return REG_ERROR_INVALID_PARAMETER;
+        }
+        // RegSetValueExA counts a string's terminator itself when the byte
+        // after the data is NUL; a non-NUL byte there keeps the data exact.
+        std::string bytes = value.data + '\x01';
+        LONG result = RegSetValueExA(key, value.name.c_str(), 0, value.type,
+                                     reinterpret_cast<const BYTE*>(bytes.data()),
+                                     static_cast<DWORD>(value.data.size()));
+        if (result != ERROR_SUCCESS) {
+            *error = Describe("RegSetValueExA", path + " : " + value.name,
+                              static_cast<RegResult>(result));
+            return static_cast<RegResult>(result);
+        }
+    }
+    for (MemoryRegistry::NodeId child : source.Children(node)) {
+        std::string name(source.Name(child));
+        LiveKey childKey;
+        RegResult result = childKey.Create(key, name);
+        if (result != REG_OK) {
+            *error = Describe("RegCreateKeyExA", path + "\\" + name, result);
+            return result;
+        }
+        result = WriteKey(source, child, childKey.get(), path + "\\" + name, error);
+        if (result != REG_OK) {
+            return result;
+        }
+    }
+    return REG_OK;
+}
+
+RegResult ReadValues(HKEY key, MemoryRegistry& into, MemoryRegistry::NodeId node,
+                     const std::string& path, std::string* error) {
+    std::string name(16384, '\0');
+    std::string data(256, '\0');
+    for (DWORD index = 0;;) {
+        DWORD nameChars = static_cast<DWORD>(name.size());
+        DWORD dataSize = static_cast<DWORD>(data.size());
+        DWORD type = 0;
+        LONG result = RegEnumValueA(key, index, &name[0], &nameChars, nullptr, &type,
+                                    reinterpret_cast<BYTE*>(&data[0]), &dataSize);
+        if (result == ERROR_NO_MORE_ITEMS) {
+            return REG_OK;
+        }
+        if (result == ERROR_MORE_DATA && dataSize > data.size()) {
+            data.resize(dataSize);
+            continue;
+        }
+        if (result != ERROR_SUCCESS) {
+            *error = Describe("RegEnumValueA", path, static_cast<RegResult>(result));
+            return static_cast<RegResult>(result);
+        }
+        into.SetValue(node, std::string_view(name.data(), nameChars), type,
+                      std::string_view(data.data(), dataSize));
+        ++index;
+    }
+}
+
+RegResult ReadKey(HKEY key, MemoryRegistry& into, MemoryRegistry::NodeId node,
+                  const std::string& path, int depth, std::vector<std::string>* orderErrors,
+                  std::string* error) {
+    RegResult result = ReadValues(key, into, node, path, error);
+    if (result != REG_OK) {
+        return result;
+    }
+    std::vector<std::string> liveOrder;
+    for (DWORD index = 0;; ++index) {
+        char name[256];
+        DWORD nameChars = sizeof name;
+        LONG status =
+            RegEnumKeyExA(key, index, name, &nameChars, nullptr, nullptr, nullptr, nullptr);
+        if (status == ERROR_NO_MORE_ITEMS) {
+            break;
+        }
+        if (status != ERROR_SUCCESS) {
+            *error = Describe("RegEnumKeyExA", path, static_cast<RegResult>(status));
+            return static_cast<RegResult>(status);
+        }
+        liveOrder.emplace_back(name, nameChars);
+    }
+    std::string liveList;
+    for (const std::string& name : liveOrder) {
+        MemoryRegistry::NodeId child = into.CreateKey(node, name);
+        liveList += name + "\n";
+        if (depth == 0) {
+            continue;
+        }
+        LiveKey childKey;
+        result = childKey.Open(key, name, KEY_READ);
+        if (result != REG_OK) {
+            *error = Describe("RegOpenKeyExA", path + "\\" + name, result);
+            return result;
+        }
+        result =
+            ReadKey(childKey.get(), into, child, path + "\\" + name, depth - 1, orderErrors, error);
+        if (result != REG_OK) {
+            return result;
+        }
+    }
+    std::string memoryList;
+    for (MemoryRegistry::NodeId child : into.Children(node)) {
+        memoryList += std::string(into.Name(child)) + "\n";
+    }
+    if (orderErrors != nullptr && memoryList != liveList) {
+        orderErrors->push_back("subkeys of " + path + " enumerate live as\n" + liveList +
+                               "but in memory as\n" + memoryList);
+    }
+    return REG_OK;
+}
+
+RegResult SetSecurity(RegKey root, const std::string& path, const std::string& sddl,
+                      SECURITY_INFORMATION what) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1,
+                                                              &descriptor, nullptr)) {
+        return static_cast<RegResult>(GetLastError());
+    }
+    LiveKey key;
+    REGSAM access = WRITE_DAC | ((what & OWNER_SECURITY_INFORMATION) ? WRITE_OWNER : 0);
+    RegResult result = key.Open(ToHkey(root), path, access);
+    if (result == REG_OK) {
+        result = static_cast<RegResult>(RegSetKeySecurity(key.get(), what, descriptor));
+    }
+    LocalFree(descriptor);
+    return result;
+}
+
+RegResult GetSecurity(RegKey root, const std::string& path, SECURITY_INFORMATION what,
+                      std::string* sddl) {
+    LiveKey key;
+    RegResult result = key.Open(ToHkey(root), path, READ_CONTROL);
+    if (result != REG_OK) {
+        return result;
+    }
+    DWORD size = 0;
+    LONG status = RegGetKeySecurity(key.get(), what, nullptr, &size);
+    if (status != ERROR_INSUFFICIENT_BUFFER) {
+        return static_cast<RegResult>(status);
+    }
+    std::string buffer(size, '\0');
+    status = RegGetKeySecurity(key.get(), what, &buffer[0], &size);
+    if (status != ERROR_SUCCESS) {
+        return static_cast<RegResult>(status);
+    }
+    char* text = nullptr;
+    if (!ConvertSecurityDescriptorToStringSecurityDescriptorA(&buffer[0], SDDL_REVISION_1, what,
+                                                              &text, nullptr)) {
+        return static_cast<RegResult>(GetLastError());
+    }
+    *sddl = text;
+    LocalFree(text);
+    return REG_OK;
+}
+
+// Everyone may do anything: the key is about to go.
+constexpr char kOpenToAll[] = "D:(A;;KA;;;WD)";
+
+RegResult ForceDelete(HKEY parent, const std::string& name, const std::string& path,
+                      std::string* error) {
+    {
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        LiveKey key;
+        if (key.Open(parent, name, WRITE_DAC) == REG_OK &&
+            ConvertStringSecurityDescriptorToSecurityDescriptorA(kOpenToAll, SDDL_REVISION_1,
+                                                                 &descriptor, nullptr)) {
+            RegSetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, descriptor);
+            LocalFree(descriptor);
+        }
+    }
+    LiveKey key;
+    RegResult result = key.Open(parent, name, KEY_READ);
+    if (result == REG_ERROR_FILE_NOT_FOUND) {
+        return REG_OK;
+    }
+    if (result != REG_OK) {
+        *error = Describe("RegOpenKeyExA", path, result);
+        return result;
+    }
+    std::vector<std::string> children;
+    for (DWORD index = 0;; ++index) {
+        char child[256];
+        DWORD childChars = sizeof child;
+        LONG status =
+            RegEnumKeyExA(key.get(), index, child, &childChars, nullptr, nullptr, nullptr, nullptr);
+        if (status != ERROR_SUCCESS) {
+            break;
+        }
+        children.emplace_back(child, childChars);
+    }
+    for (const std::string& child : children) {
+        result = ForceDelete(key.get(), child, path + "\\" + child, error);
+        if (result != REG_OK) {
+            return result;
+        }
+    }
+    result = static_cast<RegResult>(RegDeleteKeyA(parent, name.c_str()));
+    if (result != REG_OK && result != REG_ERROR_FILE_NOT_FOUND) {
+        *error = Describe("RegDeleteKeyA", path, result);
+        return result;
+    }
+    return REG_OK;
+}
+
+}  // namespace
+
+bool LiveKeyExists(RegKey root, const std::string& path) {
+    LiveKey key;
+    return key.Open(ToHkey(root), path, KEY_QUERY_VALUE) != REG_ERROR_FILE_NOT_FOUND;
+}
+
+RegResult WriteLiveTree(const MemoryRegistry& source, MemoryRegistry::NodeId node, RegKey root,
+                        const std::string& path, std::string* error) {
+    LiveKey key;
+    RegResult result = key.Create(ToHkey(root), path);
+    if (result != REG_OK) {
+        *error = Describe("RegCreateKeyExA", path, result);
+        return result;
+    }
+    return WriteKey(source, node, key.get(), path, error);
+}
+
+RegResult ReadLiveTree(RegKey root, const std::string& path, MemoryRegistry& into, int depth,
+                       std::vector<std::string>* orderErrors, std::string* error) {
+    LiveKey key;
+    RegResult result = key.Open(ToHkey(root), path, KEY_READ);
+    if (result == REG_ERROR_FILE_NOT_FOUND) {
+        return REG_OK;
+    }
+    if (result != REG_OK) {
+        *error = Describe("RegOpenKeyExA", path, result);
+        return result;
+    }
+    return ReadKey(key.get(), into, into.CreatePath(root, path), path, depth, orderErrors, error);
+}
+
+RegResult GetLiveKeySecurity(RegKey root, const std::string& path, std::string* sddl) {
+    return GetSecurity(
+        root, path,
+        OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, sddl);
+}
+
+RegResult GetLiveKeyDacl(RegKey root, const std::string& path, std::string* sddl) {
+    return GetSecurity(root, path, DACL_SECURITY_INFORMATION, sddl);
+}
+
+RegResult SetLiveKeyDacl(RegKey root, const std::string& path, const std::string& sddl) {
+    return SetSecurity(root, path, sddl, DACL_SECURITY_INFORMATION);
+}
+
+RegResult RestrictLiveKey(RegKey root, const std::string& path, std::uint32_t allowed,
+                          bool takeOwnership) {
+    char sddl[96];
+    std::snprintf(sddl, sizeof sddl, "%sD:P(A;;0x%x;;;WD)(A;;0x%lx;;;BA)",
+                  takeOwnership ? "O:SY" : "", static_cast<unsigned>(allowed),
+                  static_cast<unsigned long>(WRITE_DAC));
+    return SetSecurity(
+        root, path, sddl,
+        DACL_SECURITY_INFORMATION | (takeOwnership ? OWNER_SECURITY_INFORMATION : 0));
+}
+
+RegResult ForceDeleteLiveTree(RegKey root, const std::string& path, std::string* error) {
+    return ForceDelete(ToHkey(root), path, path, error);
+}
