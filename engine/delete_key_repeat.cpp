@@ -16,6 +16,27 @@ constexpr char kCaption[] = "DeleteKeyRepeat()";
 using DeletionPath = BoundedText<256>;
 constexpr std::uint32_t kNameCapacity = 120;
 
+// Composes the path of the subkey at index 0 of key, and remembers its name.
+// False when the walk of the key ends: no subkey is left, the enumeration
+// failed, the child taken on the previous pass survived its deletion (it
+// would come back on every pass), or the child's path would not fit.
+bool TakeFirstChild(RegKey key, const char* path, char (&previousName)[kNameCapacity],
+                    DeletionPath& childPath) {
+    char name[kNameCapacity];
+    if (GetSubKeyName(key, 0, name, kNameCapacity) != REG_OK) {
+        return false;
+    }
+    if (previousName[0] != '\0' && EqualsIgnoreAsciiCase(name, previousName)) {
+        return false;
+    }
+    if (!childPath.Format("%s\\%s", path, name)) {
+        ReportDiagnostic(kCaption, "ERROR_INVALID_PARAMETER");
+        return false;
+    }
+    std::memcpy(previousName, name, std::strlen(name) + 1);
+    return true;
+}
+
 }  // namespace
 
 RegResult DeleteKeyRepeat(RegKey root, const char* path) {
@@ -43,9 +64,7 @@ RegResult DeleteKeyRepeat(RegKey root, const char* path) {
         return REG_OK;
     }
 
-    char name[kNameCapacity];
     char previousName[kNameCapacity] = "";
-    bool childTaken = false;
     for (int childNumber = 1;; ++childNumber) {
         ScopedKey key;
         result = key.Open(root, path, ACCESS_KEY_WRITE_ENUMERATE);
@@ -54,21 +73,11 @@ RegResult DeleteKeyRepeat(RegKey root, const char* path) {
                              path, static_cast<int>(result));
             return result;
         }
-        bool walkEnds = GetSubKeyName(key.get(), 0, name, kNameCapacity) != REG_OK;
-        // The child taken last pass is back at index 0: it survived, and
-        // would come back on every pass.
-        walkEnds = walkEnds || (childTaken && EqualsIgnoreAsciiCase(name, previousName));
         DeletionPath childPath;
-        if (!walkEnds && !childPath.Format("%s\\%s", path, name)) {
-            ReportDiagnostic(kCaption, "ERROR_INVALID_PARAMETER");
-            walkEnds = true;
-        }
-        if (walkEnds) {
+        if (!TakeFirstChild(key.get(), path, previousName, childPath)) {
             key.Close();
             return RegistryDeleteKey(parent.get(), leafName);
         }
         (void)DeleteKeyRepeat(root, childPath.c_str());
-        std::memcpy(previousName, name, sizeof name);
-        childTaken = true;
     }
 }
