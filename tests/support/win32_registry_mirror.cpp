@@ -1,7 +1,8 @@
 #include "support/win32_registry_mirror.h"
 
-#include <sddl.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <sddl.h>
 
 #include <cstdio>
 
