@@ -66,10 +66,10 @@ bool RecoverFromLedger(std::string* error) {
         std::istringstream fields(line);
         std::string kind;
         std::string keyText;
-        std::string dacl;
+        std::string security;
         std::getline(fields, kind, '\t');
         std::getline(fields, keyText, '\t');
-        std::getline(fields, dacl);
+        std::getline(fields, security);
         ScenarioKey key;
         std::string message;
         if (!ParseRootedKey(keyText, &key)) {
@@ -78,10 +78,10 @@ bool RecoverFromLedger(std::string* error) {
         } else if (kind == "tree" && ForceDeleteLiveTree(key.root, key.path, &message) != REG_OK) {
             *error += message + "\n";
             recovered = false;
-        } else if (kind == "dacl") {
-            RegResult result = SetLiveKeyDacl(key.root, key.path, dacl);
+        } else if (kind == "security") {
+            RegResult result = SetLiveKeySecurity(key.root, key.path, security);
             if (result != REG_OK && result != REG_ERROR_FILE_NOT_FOUND) {
-                *error += "cannot restore the DACL of " + keyText + "\n";
+                *error += "cannot restore the security of " + keyText + "\n";
                 recovered = false;
             }
         }
@@ -146,9 +146,8 @@ bool LiveArea::Restrict(const std::vector<ScenarioAccess>& access, std::string* 
     for (const ScenarioAccess& entry : access) {
         bool own = IsOwn(entry.key);
         if (!own) {
-            Borrowed borrowed{entry.key, "", ""};
-            if (GetLiveKeyDacl(entry.key.root, entry.key.path, &borrowed.dacl) != REG_OK ||
-                GetLiveKeySecurity(entry.key.root, entry.key.path, &borrowed.security) != REG_OK) {
+            Borrowed borrowed{entry.key, ""};
+            if (GetLiveKeySecurity(entry.key.root, entry.key.path, &borrowed.security) != REG_OK) {
                 *error = "allow: on a key that cannot be read: " + FormatRootedKey(entry.key);
                 return false;
             }
@@ -157,7 +156,8 @@ bool LiveArea::Restrict(const std::vector<ScenarioAccess>& access, std::string* 
                 return false;
             }
         }
-        // A borrowed key keeps its owner: Wine offers no way to give it back.
+        // Only the own keys get a new owner: without it Wine lets an owner
+        // delete them whatever the DACL says, and the others are never deleted.
         if (RestrictLiveKey(entry.key.root, entry.key.path, entry.allowed, own) != REG_OK) {
             *error = "cannot restrict " + FormatRootedKey(entry.key);
             return false;
@@ -181,8 +181,8 @@ bool LiveArea::LiftRestrictions(std::string* error) {
     }
     restricted_.clear();
     for (const Borrowed& borrowed : borrowed_) {
-        if (SetLiveKeyDacl(borrowed.key.root, borrowed.key.path, borrowed.dacl) != REG_OK) {
-            *error += "cannot restore the DACL of " + FormatRootedKey(borrowed.key) + "\n";
+        if (SetLiveKeySecurity(borrowed.key.root, borrowed.key.path, borrowed.security) != REG_OK) {
+            *error += "cannot restore the security of " + FormatRootedKey(borrowed.key) + "\n";
             lifted = false;
         }
     }
@@ -282,7 +282,8 @@ bool LiveArea::SaveLedger(std::string* error) const {
         ledger << "tree\t" << FormatRootedKey(key) << "\n";
     }
     for (const Borrowed& borrowed : borrowed_) {
-        ledger << "dacl\t" << FormatRootedKey(borrowed.key) << "\t" << borrowed.dacl << "\n";
+        ledger << "security\t" << FormatRootedKey(borrowed.key) << "\t" << borrowed.security
+               << "\n";
     }
     ledger.close();
     if (!ledger) {

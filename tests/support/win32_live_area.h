@@ -38,8 +38,7 @@ class LiveArea {
   private:
     struct Borrowed {
         ScenarioKey key;
-        std::string dacl;
-        std::string security;
+        std::string security;  // as it was
     };
 
     bool FindOwnKeys(const MemoryRegistry& seed, MemoryRegistry::NodeId node,

@@ -164,7 +164,9 @@ RegResult SetSecurity(RegKey root, const std::string& path, const std::string& s
         return static_cast<RegResult>(GetLastError());
     }
     LiveKey key;
-    REGSAM access = WRITE_DAC | ((what & OWNER_SECURITY_INFORMATION) ? WRITE_OWNER : 0);
+    SECURITY_INFORMATION ownership = OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION;
+    REGSAM access = ((what & DACL_SECURITY_INFORMATION) ? WRITE_DAC : 0) |
+                    ((what & ownership) ? WRITE_OWNER : 0);
     RegResult result = key.Open(ToHkey(root), path, access);
     if (result == REG_OK) {
         result = static_cast<RegResult>(RegSetKeySecurity(key.get(), what, descriptor));
@@ -287,8 +289,12 @@ RegResult GetLiveKeySecurity(RegKey root, const std::string& path, std::string* 
         OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, sddl);
 }
 
-RegResult GetLiveKeyDacl(RegKey root, const std::string& path, std::string* sddl) {
-    return GetSecurity(root, path, DACL_SECURITY_INFORMATION, sddl);
+RegResult SetLiveKeySecurity(RegKey root, const std::string& path, const std::string& sddl) {
+    RegResult result = SetSecurity(root, path, sddl, DACL_SECURITY_INFORMATION);
+    if (result != REG_OK) {
+        return result;
+    }
+    return SetSecurity(root, path, sddl, OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION);
 }
 
 RegResult SetLiveKeyDacl(RegKey root, const std::string& path, const std::string& sddl) {

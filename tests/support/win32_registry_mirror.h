@@ -28,9 +28,11 @@ constexpr int kWholeTree = -1;
 RegResult ReadLiveTree(RegKey root, const std::string& path, MemoryRegistry& into, int depth,
                        std::vector<std::string>* orderErrors, std::string* error);
 
-// The key's owner, group and DACL as SDDL text, and the DACL alone.
+// The key's owner, group and DACL as SDDL text, and back: the DACL first,
+// which may be what grants the right to set the owner. Wine gives a key whose
+// DACL alone was set a new owner and group, so both are restored too.
 RegResult GetLiveKeySecurity(RegKey root, const std::string& path, std::string* sddl);
-RegResult GetLiveKeyDacl(RegKey root, const std::string& path, std::string* sddl);
+RegResult SetLiveKeySecurity(RegKey root, const std::string& path, const std::string& sddl);
 RegResult SetLiveKeyDacl(RegKey root, const std::string& path, const std::string& sddl);
 
 // Grants Everyone exactly allowed. With takeOwnership the owner becomes
