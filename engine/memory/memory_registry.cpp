@@ -447,6 +447,13 @@ RegResult MemoryRegistry::Query(RegKey key, const char* valueName, std::uint32_t
                 return REG_ERROR_MORE_DATA;
             }
             std::memcpy(data, value.data.data(), needed);
+            // Windows ends unterminated string data with a NUL, not counted,
+            // when the buffer has room for it.
+            bool isString = value.type == REG_TYPE_SZ || value.type == REG_TYPE_EXPAND_SZ ||
+                            value.type == REG_TYPE_MULTI_SZ;
+            if (isString && needed > 0 && data[needed - 1] != 0 && *size > needed) {
+                data[needed] = 0;
+            }
         }
         if (size != nullptr) {
             *size = needed;

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -117,6 +118,35 @@ TEST_F(MemoryRegistryTest, NamesAndDataThatDoNotFitAskForMore) {
               REG_ERROR_FILE_NOT_FOUND);
     RegistryCloseKey(key);
     RegistryCloseKey(top);
+}
+
+// RegQueryValueExA ends string data that lacks a NUL with one when the
+// buffer has room, without counting it; other types and full buffers are
+// left as they are.
+TEST_F(MemoryRegistryTest, UnterminatedStringsGetANulWhenTheBufferHasRoom) {
+    auto node = registry.CreatePath(HKEY_LOCAL_MACHINE_ROOT, "Top");
+    registry.SetValue(node, "Text", REG_TYPE_SZ, "abc");
+    registry.SetValue(node, "Expand", REG_TYPE_EXPAND_SZ, "abc");
+    registry.SetValue(node, "Multi", REG_TYPE_MULTI_SZ, "abc");
+    registry.SetValue(node, "Bytes", REG_TYPE_BINARY, "abc");
+    registry.SetValue(node, "Empty", REG_TYPE_SZ, "");
+    RegKey key = 0;
+    ASSERT_EQ(RegistryOpenKey(HKEY_LOCAL_MACHINE_ROOT, "Top", ACCESS_KEY_READ, &key), REG_OK);
+    auto query = [&](const char* name, std::uint32_t capacity) {
+        unsigned char data[8];
+        std::fill(std::begin(data), std::end(data), static_cast<unsigned char>(0xCC));
+        std::uint32_t size = capacity;
+        EXPECT_EQ(RegistryQueryValue(key, name, nullptr, data, &size), REG_OK) << name;
+        return std::string(reinterpret_cast<char*>(data), size) + "|" +
+               std::to_string(data[size]);
+    };
+    EXPECT_EQ(query("Text", 3), "abc|204");
+    EXPECT_EQ(query("Text", 4), "abc|0");
+    EXPECT_EQ(query("Expand", 8), "abc|0");
+    EXPECT_EQ(query("Multi", 8), "abc|0");
+    EXPECT_EQ(query("Bytes", 8), "abc|204");
+    EXPECT_EQ(query("Empty", 8), "|204");
+    RegistryCloseKey(key);
 }
 
 TEST_F(MemoryRegistryTest, InjectedFailureHitsOnlyTheNthCallOfItsOperation) {
