@@ -1,0 +1,42 @@
+// The end-to-end tests: KEYMEND.EXE started, driven and watched from this
+// program, in the same Wine prefix, on a display of its own.
+//
+//   keymend_e2e.exe --system=english|japanese [GoogleTest flags]
+//
+// The system's language comes from the environment (LC_ALL for Wine); it is
+// checked first, since a Japanese run that silently got an English system
+// would prove nothing.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "expected_texts.h"
+#include "system_state.h"
+
+Language SystemLanguage() {
+    return (GetSystemDefaultLangID() & 0x3FF) == 17 ? Language::Japanese : Language::English;
+}
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    const char* wanted = nullptr;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strncmp(argv[i], "--system=", 9) == 0) {
+            wanted = argv[i] + 9;
+        }
+    }
+    Language expected = wanted != nullptr && std::strcmp(wanted, "japanese") == 0
+                            ? Language::Japanese
+                            : Language::English;
+    if (wanted == nullptr || SystemLanguage() != expected) {
+        std::fprintf(stderr,
+                     "expected --system=english|japanese matching the system; it reports "
+                     "language 0x%04x\n",
+                     GetSystemDefaultLangID());
+        return 1;
+    }
+    ForgetReportedVersion();
+    return RUN_ALL_TESTS();
+}

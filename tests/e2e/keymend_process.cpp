@@ -1,0 +1,162 @@
+#include "keymend_process.h"
+
+namespace {
+
+// The icon control of a system message box.
+constexpr int kMessageBoxIcon = 0x0440;
+constexpr int kMessageBoxText = 0xFFFF;
+
+struct WindowSearch {
+    DWORD process;
+    const wchar_t* className;
+    std::vector<HWND> found;
+};
+
+BOOL CALLBACK CollectWindow(HWND window, LPARAM search) {
+    auto* wanted = reinterpret_cast<WindowSearch*>(search);
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    wchar_t className[64] = L"";
+    GetClassNameW(window, className, 64);
+    if (process == wanted->process && IsWindowVisible(window) &&
+        lstrcmpiW(className, wanted->className) == 0) {
+        wanted->found.push_back(window);
+    }
+    return TRUE;
+}
+
+std::vector<HWND> TopLevelWindows(DWORD process, const wchar_t* className) {
+    WindowSearch search{process, className, {}};
+    EnumWindows(CollectWindow, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+}  // namespace
+
+KeymendProcess::KeymendProcess(const std::wstring& program, const std::wstring& arguments,
+                               int showState) {
+    std::wstring commandLine = L"\"" + program + L"\"";
+    if (!arguments.empty()) {
+        commandLine += L" " + arguments;
+    }
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = static_cast<WORD>(showState);
+    if (!CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+                        nullptr, &startup, &info_)) {
+        info_ = {};
+    }
+}
+
+KeymendProcess::~KeymendProcess() {
+    if (!started()) {
+        return;
+    }
+    if (running()) {
+        TerminateProcess(info_.hProcess, 99);
+        WaitForSingleObject(info_.hProcess, kPatience);
+    }
+    CloseHandle(info_.hThread);
+    CloseHandle(info_.hProcess);
+}
+
+bool KeymendProcess::running() const {
+    return started() && WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT;
+}
+
+HWND KeymendProcess::WaitForMainWindow(DWORD timeoutMs) const {
+    HWND main = nullptr;
+    WaitUntil(
+        [&] {
+            std::vector<HWND> windows = TopLevelWindows(id(), L"KEYMEND");
+            main = windows.empty() ? nullptr : windows.front();
+            return main != nullptr || !running();
+        },
+        timeoutMs);
+    // Its texts are set before it is shown; wait until it takes input too.
+    if (main != nullptr) {
+        WaitForInputIdle(info_.hProcess, timeoutMs);
+    }
+    return main;
+}
+
+std::vector<HWND> KeymendProcess::MessageBoxes() const {
+    return started() ? TopLevelWindows(id(), L"#32770") : std::vector<HWND>{};
+}
+
+HWND KeymendProcess::WaitForMessageBox(DWORD timeoutMs) const {
+    HWND box = nullptr;
+    WaitUntil(
+        [&] {
+            std::vector<HWND> boxes = MessageBoxes();
+            box = boxes.empty() ? nullptr : boxes.front();
+            return box != nullptr || !running();
+        },
+        timeoutMs);
+    return box;
+}
+
+std::optional<DWORD> KeymendProcess::WaitForExit(DWORD timeoutMs) const {
+    if (!started() || WaitForSingleObject(info_.hProcess, timeoutMs) != WAIT_OBJECT_0) {
+        return std::nullopt;
+    }
+    DWORD code = 0;
+    GetExitCodeProcess(info_.hProcess, &code);
+    return code;
+}
+
+std::wstring WindowText(HWND window) {
+    wchar_t text[1024] = L"";
+    GetWindowTextW(window, text, 1024);
+    return text;
+}
+
+std::wstring ItemText(HWND dialog, int id) {
+    wchar_t text[1024] = L"";
+    GetDlgItemTextW(dialog, id, text, 1024);
+    return text;
+}
+
+bool ItemEnabled(HWND dialog, int id) {
+    HWND item = GetDlgItem(dialog, id);
+    return item != nullptr && IsWindowEnabled(item);
+}
+
+std::vector<std::wstring> ControlTexts(HWND window) {
+    std::vector<std::wstring> texts;
+    EnumChildWindows(
+        window,
+        [](HWND child, LPARAM list) {
+            reinterpret_cast<std::vector<std::wstring>*>(list)->push_back(WindowText(child));
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&texts));
+    return texts;
+}
+
+void Press(HWND dialog, int id) {
+    PostMessageW(GetDlgItem(dialog, id), BM_CLICK, 0, 0);
+}
+
+MessageBoxView ViewMessageBox(HWND box) {
+    MessageBoxView view;
+    view.caption = WindowText(box);
+    view.text = ItemText(box, kMessageBoxText);
+    view.owner = GetWindow(box, GW_OWNER);
+    auto visible = [box](int id) {
+        HWND item = GetDlgItem(box, id);
+        return item != nullptr && IsWindowVisible(item);
+    };
+    view.ok = visible(IDOK);
+    view.yes = visible(IDYES);
+    view.no = visible(IDNO);
+    // The icon control is there in every box; only its picture tells.
+    DWORD_PTR icon = 0;
+    HWND iconControl = GetDlgItem(box, kMessageBoxIcon);
+    view.icon =
+        iconControl != nullptr && IsWindowVisible(iconControl) &&
+        SendMessageTimeoutW(iconControl, STM_GETICON, 0, 0, SMTO_ABORTIFHUNG, 5000, &icon) != 0 &&
+        icon != 0;
+    return view;
+}

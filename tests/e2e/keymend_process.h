@@ -1,0 +1,84 @@
+// A KEYMEND.EXE process started the way the shell starts it, and seen from
+// outside the way a user sees it: its window, its message boxes, its exit
+// code. Everything reaches the other process through the window manager.
+#pragma once
+
+#include <windows.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+// Long enough for the first start in a cold Wine prefix.
+constexpr DWORD kPatience = 30000;
+
+class KeymendProcess {
+  public:
+    // arguments follow the quoted program path on the command line;
+    // showState reaches WinMain as nCmdShow.
+    KeymendProcess(const std::wstring& program, const std::wstring& arguments,
+                   int showState = SW_SHOWNORMAL);
+    // Ends a process that is still running, so that a failed test does not
+    // leave a window behind for the next one to find.
+    ~KeymendProcess();
+    KeymendProcess(const KeymendProcess&) = delete;
+    KeymendProcess& operator=(const KeymendProcess&) = delete;
+
+    bool started() const { return info_.hProcess != nullptr; }
+    DWORD id() const { return info_.dwProcessId; }
+    bool running() const;
+
+    // The visible top-level window of class "KEYMEND" that this process
+    // owns; null when the process ends or time runs out first.
+    HWND WaitForMainWindow(DWORD timeoutMs = kPatience) const;
+    // Top-level dialog-class windows of this process that are visible:
+    // message boxes, as the process owns no other dialog.
+    std::vector<HWND> MessageBoxes() const;
+    HWND WaitForMessageBox(DWORD timeoutMs = kPatience) const;
+    // The exit code once the process has ended.
+    std::optional<DWORD> WaitForExit(DWORD timeoutMs = kPatience) const;
+
+  private:
+    PROCESS_INFORMATION info_ = {};
+};
+
+// Polls condition every 20 ms until it holds or timeoutMs has passed.
+template <typename Condition>
+bool WaitUntil(Condition condition, DWORD timeoutMs = kPatience) {
+    DWORD start = GetTickCount();
+    for (;;) {
+        if (condition()) {
+            return true;
+        }
+        if (GetTickCount() - start > timeoutMs) {
+            return false;
+        }
+        Sleep(20);
+    }
+}
+
+std::wstring WindowText(HWND window);
+std::wstring ItemText(HWND dialog, int id);
+bool ItemEnabled(HWND dialog, int id);
+// The texts of every control of window, in creation order.
+std::vector<std::wstring> ControlTexts(HWND window);
+// A click as the user makes it: posted, never sent, since the target may be
+// busy in a modal loop or in the repair itself.
+void Press(HWND dialog, int id);
+
+struct MessageBoxView {
+    std::wstring caption;
+    std::wstring text;
+    HWND owner = nullptr;
+    bool ok = false;
+    bool yes = false;
+    bool no = false;
+    bool icon = false;
+};
+MessageBoxView ViewMessageBox(HWND box);
+
+// The keys of the shell's controls and messages that a test names.
+constexpr int kExecute = IDOK;
+constexpr int kCancel = IDCANCEL;
+constexpr int kYearLine = 101;
+constexpr int kMessage = 103;

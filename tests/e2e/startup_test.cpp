@@ -1,0 +1,168 @@
+// The checks of start-up as the user meets them: the refusal boxes, their
+// language and the exit codes; and the year line taken from the file.
+#include <gtest/gtest.h>
+
+#include <optional>
+
+#include "driver.h"
+#include "system_state.h"
+
+namespace {
+
+struct StartCase {
+    const wchar_t* arguments;
+    std::optional<Language> language;  // none: the system's
+    const char* name;
+};
+
+void PrintTo(const StartCase& startCase, std::ostream* out) {
+    *out << startCase.name;
+}
+
+std::string CaseName(const ::testing::TestParamInfo<StartCase>& startCase) {
+    return startCase.param.name;
+}
+
+// The one box a refusal shows: owned by the desktop, the title as caption,
+// the error icon, OK only. Answers it.
+void ExpectRefusal(const KeymendProcess& keymend, const std::wstring& text) {
+    HWND box = keymend.WaitForMessageBox();
+    ASSERT_NE(box, nullptr) << "no refusal box";
+    MessageBoxView view = ViewMessageBox(box);
+    EXPECT_EQ(view.caption, kTitle);
+    EXPECT_EQ(view.text, text);
+    EXPECT_TRUE(view.owner == nullptr || view.owner == GetDesktopWindow());
+    EXPECT_TRUE(view.icon);
+    EXPECT_TRUE(view.ok);
+    EXPECT_FALSE(view.yes || view.no);
+    EXPECT_EQ(keymend.MessageBoxes().size(), 1u);
+    Press(box, IDOK);
+}
+
+class OlderWindows : public ::testing::TestWithParam<StartCase> {};
+
+TEST_P(OlderWindows, IsRefusedWithExitCode1) {
+    ReportedAsWindowsVista vista;
+    ASSERT_TRUE(vista.active());
+    const UiTexts& texts = TextsOf(GetParam().language.value_or(SystemLanguage()));
+    KeymendProcess keymend(KeymendProgram(), GetParam().arguments);
+    ExpectRefusal(keymend, texts.windows7Only);
+    std::optional<DWORD> code = keymend.WaitForExit();
+    ASSERT_TRUE(code.has_value());
+    EXPECT_EQ(*code, 1u);
+    EXPECT_EQ(keymend.WaitForMainWindow(0), nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(Switches, OlderWindows,
+                         ::testing::Values(StartCase{L"", std::nullopt, "no_switch"},
+                                           StartCase{L"/e", Language::English, "e"},
+                                           StartCase{L"/j", Language::Japanese, "j"}),
+                         CaseName);
+
+// Diagnostic mode goes on past the version refusal and skips the rights
+// test: the window opens although the driver list is not writable.
+TEST(OlderWindowsInDiagnosticMode, OpensTheWindowWithoutTheRightsTest) {
+    ReportedAsWindowsVista vista;
+    DriverListReadOnly readOnly;
+    ASSERT_TRUE(vista.active() && readOnly.active());
+    const UiTexts& texts = TextsOf(SystemLanguage());
+    KeymendProcess keymend(KeymendProgram(), L"/x");
+    ExpectRefusal(keymend, texts.windows7Only);
+    HWND main = keymend.WaitForMainWindow();
+    ASSERT_NE(main, nullptr);
+    ExpectReadyWindow(main, texts);
+    ExpectClosesWithZero(keymend, main);
+}
+
+class WithoutAdministratorRights : public ::testing::TestWithParam<StartCase> {};
+
+TEST_P(WithoutAdministratorRights, IsRefusedWithExitCode2) {
+    std::optional<DWORD> code;
+    {
+        DriverListReadOnly readOnly;
+        ASSERT_TRUE(readOnly.active());
+        ASSERT_FALSE(DriverListWritable());
+        const UiTexts& texts = TextsOf(GetParam().language.value_or(SystemLanguage()));
+        KeymendProcess keymend(KeymendProgram(), GetParam().arguments);
+        ExpectRefusal(keymend, texts.needAdministrator);
+        code = keymend.WaitForExit();
+        EXPECT_EQ(keymend.WaitForMainWindow(0), nullptr);
+    }
+    EXPECT_TRUE(DriverListWritable()) << "the driver list key was not given back";
+    ASSERT_TRUE(code.has_value());
+    EXPECT_EQ(*code, 2u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Switches, WithoutAdministratorRights,
+                         ::testing::Values(StartCase{L"", std::nullopt, "no_switch"},
+                                           StartCase{L"/x", std::nullopt, "x"},
+                                           StartCase{L"/e", Language::English, "e"},
+                                           StartCase{L"/j", Language::Japanese, "j"}),
+                         CaseName);
+
+// A copy of KEYMEND.EXE with a chosen last-write time, removed afterwards.
+class CopiedProgram {
+  public:
+    explicit CopiedProgram(const std::wstring& directory) : directory_(directory) {
+        CreateDirectoryW(directory_.c_str(), nullptr);
+        path_ = directory_ + L"\\KEYMEND.EXE";
+        copied_ = CopyFileW(KeymendProgram().c_str(), path_.c_str(), FALSE) != 0;
+    }
+    ~CopiedProgram() {
+        DeleteFileW(path_.c_str());
+        RemoveDirectoryW(directory_.c_str());
+    }
+    bool SetLastWrite(const SYSTEMTIME& utc) {
+        FILETIME time;
+        HANDLE file = CreateFileW(path_.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING,
+                                  0, nullptr);
+        bool set = copied_ && file != INVALID_HANDLE_VALUE && SystemTimeToFileTime(&utc, &time) &&
+                   SetFileTime(file, nullptr, nullptr, &time);
+        if (file != INVALID_HANDLE_VALUE) {
+            CloseHandle(file);
+        }
+        return set;
+    }
+    const std::wstring& path() const { return path_; }
+
+  private:
+    std::wstring directory_;
+    std::wstring path_;
+    bool copied_ = false;
+};
+
+std::wstring TemporaryDirectory(const wchar_t* name) {
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    return std::wstring(temp) + name;
+}
+
+// Mid-year, so that no time zone moves it into another year.
+TEST(BuildYear, IsTheYearOfTheFilesLastWrite) {
+    CopiedProgram copy(TemporaryDirectory(L"keymend-e2e-year"));
+    SYSTEMTIME midsummer2010 = {2010, 7, 0, 1, 12, 0, 0, 0};
+    ASSERT_TRUE(copy.SetLastWrite(midsummer2010));
+    KeymendProcess keymend(copy.path(), L"");
+    HWND main = keymend.WaitForMainWindow();
+    ASSERT_NE(main, nullptr);
+    EXPECT_EQ(ItemText(main, kYearLine), L"2010 DUVA INC.");
+    ExpectClosesWithZero(keymend, main);
+}
+
+// Local time decides: four hours before the new year in UTC is already the
+// next year east of UTC+4 (the Japanese system runs with TZ=Asia/Tokyo).
+TEST(BuildYear, IsCountedInLocalTime) {
+    CopiedProgram copy(TemporaryDirectory(L"keymend-e2e-local-year"));
+    SYSTEMTIME newYearsEve2010 = {2010, 12, 0, 31, 20, 0, 0, 0};
+    ASSERT_TRUE(copy.SetLastWrite(newYearsEve2010));
+    TIME_ZONE_INFORMATION zone;
+    GetTimeZoneInformation(&zone);
+    const wchar_t* expected = zone.Bias <= -240 ? L"2011 DUVA INC." : L"2010 DUVA INC.";
+    KeymendProcess keymend(copy.path(), L"");
+    HWND main = keymend.WaitForMainWindow();
+    ASSERT_NE(main, nullptr);
+    EXPECT_EQ(ItemText(main, kYearLine), expected) << "UTC offset " << -zone.Bias << " minutes";
+    ExpectClosesWithZero(keymend, main);
+}
+
+}  // namespace
