@@ -20,7 +20,9 @@ struct CallRecord {
     std::uint32_t access = 0;  // Open
     std::uint32_t index = 0;   // Enum
     RegResult result = 0;
-    bool subjectHadSubkeys = false;  // Delete, at the moment of the call
+    // Delete: the key had subkeys at the moment of the call. Enum: it still
+    // had a subkey at the index when the registry said there was none.
+    bool subjectHadSubkeys = false;
 };
 
 void StartCallLog();

@@ -395,7 +395,8 @@ class Checker {
                     }
                     break;
                 case CallKind::Enum:
-                    if (call.result != REG_OK && call.result != REG_ERROR_NO_MORE_ITEMS) {
+                    if (call.result != REG_OK &&
+                        (call.result != REG_ERROR_NO_MORE_ITEMS || call.subjectHadSubkeys)) {
                         selfRefused_.insert(subject);
                     }
                     break;

@@ -73,6 +73,12 @@ RegResult RegistryEnumKey(RegKey key, std::uint32_t index, char* name, std::uint
     record.path = subject.path;
     record.index = index;
     record.result = result;
+    if (result == REG_ERROR_NO_MORE_ITEMS) {
+        // Only an injected failure ends an enumeration early.
+        MemoryRegistry::NodeId node = Active->FindPath(subject.root, subject.path);
+        record.subjectHadSubkeys =
+            node != MemoryRegistry::kNoNode && Active->Children(node).size() > index;
+    }
     AppendCall(std::move(record));
     return result;
 }
