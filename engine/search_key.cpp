@@ -27,21 +27,24 @@ struct Level {
 };
 
 // Tests that the parent of path can be opened for writing, then opens path
-// for enumeration into key. Reports each failure.
-RegResult EnterKey(RegKey root, const RegistryPath& path, ScopedKey& key) {
-    const char* lastBackslash = std::strrchr(path.c_str(), '\\');
+// for enumeration into key. Reports each failure. The parent is named by
+// cutting path at its last backslash for the one call, not by a copy.
+RegResult EnterKey(RegKey root, RegistryPath& path, ScopedKey& key) {
+    char* lastBackslash = std::strrchr(path.data(), '\\');
     if (lastBackslash == nullptr) {
         ReportDiagnostic(kCaption, "ERROR_INVALID_PARAMETER");
         return REG_ERROR_INVALID_PARAMETER;
     }
-    RegistryPath parent;
-    (void)parent.AppendBytes(path.c_str(), static_cast<std::size_t>(lastBackslash - path.c_str()));
     {
         ScopedKey probe;
-        RegResult result = probe.Open(root, parent.c_str(), ACCESS_KEY_WRITE);
+        *lastBackslash = '\0';
+        RegResult result = probe.Open(root, path.c_str(), ACCESS_KEY_WRITE);
         if (result != REG_OK) {
-            ReportDiagnostic(kCaption, "Error: RegOpenKeyEx[%s] Result=%d", parent.c_str(),
+            ReportDiagnostic(kCaption, "Error: RegOpenKeyEx[%s] Result=%d", path.c_str(),
                              static_cast<int>(result));
+        }
+        *lastBackslash = '\\';
+        if (result != REG_OK) {
             return result;
         }
     }
