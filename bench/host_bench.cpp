@@ -251,8 +251,10 @@ class TableReporter : public benchmark::ConsoleReporter {
             bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
             if (single || median) {
                 Result& result = results[run.run_name.function_name];
+                // Processor time: other work on a shared machine inflates
+                // elapsed time, not the cost measured here.
                 result.seconds =
-                    run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
+                    run.GetAdjustedCPUTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
                 for (const auto& [name, counter] : run.counters) {
                     result.counters[name] = counter.value;
                 }
