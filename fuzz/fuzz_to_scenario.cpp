@@ -58,6 +58,18 @@ int main(int argc, char** argv) {
     for (const std::string& violation : violations) {
         std::cerr << violation << "\n";
     }
+    if (!violations.empty()) {
+        std::cerr << "failed calls:\n";
+        static const char* const kKinds[] = {"open", "enum", "query", "delete"};
+        for (const CallRecord& call : run.calls) {
+            if (call.result != REG_OK && call.result != REG_ERROR_NO_MORE_ITEMS) {
+                std::cerr << "  " << kKinds[static_cast<int>(call.kind)] << " " << std::hex
+                          << call.access << std::dec << " " << call.result << " ("
+                          << call.path.size() << " characters) "
+                          << DescribeLocation(call.root, call.path).substr(0, 160) << "\n";
+            }
+        }
+    }
 
     std::cout << "REGEDIT4\r\n\r\n; Found by the fuzzer.\r\n";
     if (settings.diagnostic) {

@@ -122,6 +122,14 @@ const Shape kShapes[] = {
      [](MemoryRegistry& r) { WithMiddle(MiddleForDataPath(1005)).AddTo(r); }, "not-removed"},
     {"candidate of 1006 characters, its InstallProperties beyond 1023",
      [](MemoryRegistry& r) { WithMiddle(MiddleForDataPath(1006)).AddTo(r); }, "not-found"},
+    {"unreadable key with a path of 1022 characters, its report cut at 1023",
+     [](MemoryRegistry& r) {
+         Product product;
+         product.AddTo(r);
+         std::string path = kUserData + "\\" + kSid + "\\" + MiddleForDataPath(1022 + 33);
+         r.SetAllowedAccess(r.CreatePath(HKEY_LOCAL_MACHINE_ROOT, path), ACCESS_KEY_READ);
+     },
+     "removed"},
     {"product key with subkey names of 119 characters",
      [](MemoryRegistry& r) {
          Product product;
