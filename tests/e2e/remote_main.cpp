@@ -1,15 +1,20 @@
-// Works the window of a KEYMEND.EXE that someone else started, for the
-// screenshot and demo scripts:
-//   keymend_remote wait       until the window is shown and idle; prints its
-//                             rectangle on the screen: left top width height
-//   keymend_remote execute    presses "Execute", waits for the outcome and
-//                             prints the message text
-//   keymend_remote close      presses "Cancel" or "Close" and waits until
-//                             the window is gone
-// Texts are printed as UTF-8. Exit code 0 on success, 1 on a timeout.
+// Works the windows of a KEYMEND.EXE that someone else started, for the
+// screenshot and demo scripts. Every command waits as long as it must:
+//   keymend_remote wait        until the main window is shown and idle;
+//                              prints its rectangle: left top width height
+//   keymend_remote execute     presses "Execute", waits for the outcome and
+//                              prints the message text
+//   keymend_remote press-execute   presses "Execute" and returns at once
+//   keymend_remote outcome     waits for the outcome and prints it
+//   keymend_remote box         until a message box is shown; prints its
+//                              rectangle, then its caption and text
+//   keymend_remote answer yes|no|ok   presses that button of the box
+//   keymend_remote close       presses "Cancel" or "Close" and waits until
+//                              the window is gone
+// Texts are printed as UTF-8. Exit code 0 on success, 1 when the window
+// does not come or does not answer.
 #include <windows.h>
 
-#include <cstring>
 #include <string>
 
 #include "keymend_process.h"
@@ -27,54 +32,91 @@ void Print(const std::wstring& text) {
               &written, nullptr);
 }
 
-HWND FindShownWindow() {
-    HWND main = nullptr;
-    WaitUntil([&] {
-        main = FindWindowW(L"KEYMEND", nullptr);
-        return main != nullptr && IsWindowVisible(main);
-    });
-    if (main != nullptr) {
-        DWORD id = 0;
-        GetWindowThreadProcessId(main, &id);
-        HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | SYNCHRONIZE, FALSE, id);
-        if (process != nullptr) {
-            WaitForInputIdle(process, kPatience);
-            CloseHandle(process);
-        }
+void PrintRectangle(HWND window) {
+    RECT rect;
+    GetWindowRect(window, &rect);
+    Print(std::to_wstring(rect.left) + L" " + std::to_wstring(rect.top) + L" " +
+          std::to_wstring(rect.right - rect.left) + L" " + std::to_wstring(rect.bottom - rect.top));
+}
+
+void WaitUntilIdle(HWND window) {
+    DWORD id = 0;
+    GetWindowThreadProcessId(window, &id);
+    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | SYNCHRONIZE, FALSE, id);
+    if (process != nullptr) {
+        WaitForInputIdle(process, kPatience);
+        CloseHandle(process);
     }
-    return main;
+}
+
+HWND WaitForShown(const wchar_t* className) {
+    HWND window = nullptr;
+    WaitUntil([&] {
+        window = FindWindowW(className, nullptr);
+        return window != nullptr && IsWindowVisible(window);
+    });
+    if (window != nullptr) {
+        WaitUntilIdle(window);
+    }
+    return window;
+}
+
+int Fail(const wchar_t* what) {
+    Print(what);
+    return 1;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     SetConsoleOutputCP(CP_UTF8);
-    const char* command = argc > 1 ? argv[1] : "";
-    HWND main = FindShownWindow();
-    if (main == nullptr) {
-        Print(L"no KEYMEND window");
-        return 1;
+    std::string command = argc > 1 ? argv[1] : "";
+    std::string argument = argc > 2 ? argv[2] : "";
+
+    if (command == "box" || command == "answer") {
+        // In the demo prefix every message box is KEYMEND.EXE's.
+        HWND box = WaitForShown(L"#32770");
+        if (box == nullptr) {
+            return Fail(L"no message box");
+        }
+        if (command == "box") {
+            MessageBoxView view = ViewMessageBox(box);
+            PrintRectangle(box);
+            Print(view.caption);
+            Print(view.text);
+            return 0;
+        }
+        int button = argument == "yes" ? IDYES : argument == "no" ? IDNO : IDOK;
+        Press(box, button);
+        return WaitUntil([&] { return !IsWindow(box); }) ? 0 : Fail(L"the box stays");
     }
-    if (std::strcmp(command, "wait") == 0) {
-        RECT rect;
-        GetWindowRect(main, &rect);
-        Print(std::to_wstring(rect.left) + L" " + std::to_wstring(rect.top) + L" " +
-              std::to_wstring(rect.right - rect.left) + L" " +
-              std::to_wstring(rect.bottom - rect.top));
+
+    HWND main = WaitForShown(L"KEYMEND");
+    if (main == nullptr) {
+        return Fail(L"no KEYMEND window");
+    }
+    if (command == "wait") {
+        PrintRectangle(main);
         return 0;
     }
-    if (std::strcmp(command, "execute") == 0) {
+    if (command == "execute" || command == "press-execute") {
         Press(main, kExecute);
+    }
+    if (command == "press-execute") {
+        return 0;
+    }
+    if (command == "execute" || command == "outcome") {
         // Afterwards only the second button is enabled.
         bool done =
             WaitUntil([&] { return !ItemEnabled(main, kExecute) && ItemEnabled(main, kCancel); });
+        WaitUntilIdle(main);
         Print(ItemText(main, kMessage));
         return done ? 0 : 1;
     }
-    if (std::strcmp(command, "close") == 0) {
+    if (command == "close") {
         Press(main, kCancel);
-        return WaitUntil([&] { return !IsWindow(main); }) ? 0 : 1;
+        return WaitUntil([&] { return !IsWindow(main); }) ? 0 : Fail(L"the window stays");
     }
-    Print(L"usage: keymend_remote wait|execute|close");
+    Print(L"usage: keymend_remote wait|execute|press-execute|outcome|box|answer yes|no|ok|close");
     return 2;
 }
