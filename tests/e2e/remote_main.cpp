@@ -6,6 +6,9 @@
 //                              prints the message text
 //   keymend_remote press-execute   presses "Execute" and returns at once
 //   keymend_remote outcome     waits for the outcome and prints it
+//   keymend_remote run         presses "Execute", answers every message box
+//                              of the run (Yes, or OK), printing each as
+//                              [caption] text, then prints the outcome
 //   keymend_remote box         until a message box is shown; prints its
 //                              rectangle, then its caption and text
 //   keymend_remote answer yes|no|ok   presses that button of the box
@@ -105,6 +108,30 @@ int main(int argc, char** argv) {
     if (command == "press-execute") {
         return 0;
     }
+    if (command == "run") {
+        Press(main, kExecute);
+        for (;;) {
+            HWND box = nullptr;
+            bool moved = WaitUntil([&] {
+                box = FindWindowW(L"#32770", nullptr);
+                box = box != nullptr && IsWindowVisible(box) ? box : nullptr;
+                return box != nullptr ||
+                       (!ItemEnabled(main, kExecute) && ItemEnabled(main, kCancel));
+            });
+            if (!moved) {
+                return Fail(L"no outcome");
+            }
+            if (box == nullptr) {
+                break;
+            }
+            MessageBoxView view = ViewMessageBox(box);
+            Print(L"[" + view.caption + L"] " + view.text);
+            Press(box, view.yes ? IDYES : IDOK);
+            WaitUntil([&] { return !IsWindow(box); });
+        }
+        Print(ItemText(main, kMessage));
+        return 0;
+    }
     if (command == "execute" || command == "outcome") {
         // Afterwards only the second button is enabled.
         bool done =
@@ -117,6 +144,7 @@ int main(int argc, char** argv) {
         Press(main, kCancel);
         return WaitUntil([&] { return !IsWindow(main); }) ? 0 : Fail(L"the window stays");
     }
-    Print(L"usage: keymend_remote wait|execute|press-execute|outcome|box|answer yes|no|ok|close");
+    Print(
+        L"usage: keymend_remote wait|execute|press-execute|outcome|run|box|answer yes|no|ok|close");
     return 2;
 }
