@@ -110,11 +110,13 @@ class WineRegistry : public ::testing::Test {
     void SetUp() override { RemoveTestKeys(); }
     void TearDown() override {
         RemoveTestKeys();
-        HKEY left = nullptr;
-        EXPECT_NE(RegOpenKeyExA(HKEY_LOCAL_MACHINE, (kUserData + "\\" + kSid).c_str(), 0, KEY_READ,
-                                &left),
-                  ERROR_SUCCESS)
-            << "test keys left behind";
+        for (const auto& [root, path] :
+             {std::pair<HKEY, std::string>{HKEY_LOCAL_MACHINE, kUserData + "\\" + kSid},
+              {HKEY_USERS, kSid}}) {
+            HKEY left = nullptr;
+            EXPECT_NE(RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &left), ERROR_SUCCESS)
+                << "test keys left behind: " << path;
+        }
     }
     static void RemoveTestKeys() {
         for (const std::string& sid : {kSid, kChurnSid}) {
