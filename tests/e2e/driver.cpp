@@ -46,7 +46,7 @@ bool ExecuteAndAnswer(const KeymendProcess& process, HWND main, const UiTexts& t
                       std::deque<bool> answers, std::vector<RecordedReport>* boxes) {
     Press(main, kExecute);
     auto done = [&] {
-        return ItemEnabled(main, kCancel) && ItemText(main, kCancel) == texts.close;
+        return ItemEnabled(main, kCancel) && ItemCaption(main, kCancel) == texts.close;
     };
     for (;;) {
         HWND box = nullptr;

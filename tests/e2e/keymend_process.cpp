@@ -118,6 +118,10 @@ std::wstring ItemText(HWND dialog, int id) {
     return text;
 }
 
+std::wstring ItemCaption(HWND dialog, int id) {
+    return WindowText(GetDlgItem(dialog, id));
+}
+
 bool ItemEnabled(HWND dialog, int id) {
     HWND item = GetDlgItem(dialog, id);
     return item != nullptr && IsWindowEnabled(item);

@@ -58,7 +58,11 @@ bool WaitUntil(Condition condition, DWORD timeoutMs = kPatience) {
 }
 
 std::wstring WindowText(HWND window);
+// The control's text as it answers WM_GETTEXT: sent, so the process must
+// be able to answer.
 std::wstring ItemText(HWND dialog, int id);
+// The same as the window manager keeps it: never waits for the process.
+std::wstring ItemCaption(HWND dialog, int id);
 bool ItemEnabled(HWND dialog, int id);
 // The texts of every control of window, in creation order.
 std::vector<std::wstring> ControlTexts(HWND window);

@@ -114,7 +114,7 @@ TEST(SecondInstanceDuringAQuestion, BringsTheBoxForward) {
     }
     Press(question, IDYES);
     const UiTexts& texts = TextsOf(SystemLanguage());
-    EXPECT_TRUE(WaitUntil([&] { return ItemText(main, kMessage) == texts.completed; }));
+    EXPECT_TRUE(WaitUntil([&] { return ItemCaption(main, kMessage) == texts.completed; }));
     ExpectClosesWithZero(first, main);
     EXPECT_TRUE(live.Remove(&error)) << error;
 }
