@@ -77,6 +77,7 @@ TEST(OlderWindowsInDiagnosticMode, OpensTheWindowWithoutTheRightsTest) {
 class WithoutAdministratorRights : public ::testing::TestWithParam<StartCase> {};
 
 TEST_P(WithoutAdministratorRights, IsRefusedWithExitCode2) {
+    const std::string security = DriverListSecurity();
     std::optional<DWORD> code;
     {
         DriverListReadOnly readOnly;
@@ -89,6 +90,7 @@ TEST_P(WithoutAdministratorRights, IsRefusedWithExitCode2) {
         EXPECT_EQ(keymend.WaitForMainWindow(0), nullptr);
     }
     EXPECT_TRUE(DriverListWritable()) << "the driver list key was not given back";
+    EXPECT_EQ(DriverListSecurity(), security);
     ASSERT_TRUE(code.has_value());
     EXPECT_EQ(*code, 2u);
 }

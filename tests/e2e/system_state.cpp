@@ -52,3 +52,9 @@ bool DriverListWritable() {
     RegCloseKey(key);
     return true;
 }
+
+std::string DriverListSecurity() {
+    std::string sddl;
+    GetLiveKeySecurity(reinterpret_cast<RegKey>(HKEY_LOCAL_MACHINE), kDriverList, &sddl);
+    return sddl;
+}

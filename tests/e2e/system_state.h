@@ -37,3 +37,5 @@ class DriverListReadOnly {
 
 // Whether a process of ours may open the driver list key for writing.
 bool DriverListWritable();
+// The driver list key's owner, group and DACL as SDDL text.
+std::string DriverListSecurity();
