@@ -37,6 +37,11 @@ int main(int argc, char** argv) {
                      GetSystemDefaultLangID());
         return 1;
     }
+    // It would take every start of the tests for a second instance.
+    if (FindWindowW(L"KEYMEND", nullptr) != nullptr) {
+        std::fprintf(stderr, "a KEYMEND.EXE runs in this Wine prefix already; end it first\n");
+        return 1;
+    }
     ForgetReportedVersion();
     return RUN_ALL_TESTS();
 }

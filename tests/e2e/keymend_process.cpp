@@ -34,7 +34,7 @@ std::vector<HWND> TopLevelWindows(DWORD process, const wchar_t* className) {
 }  // namespace
 
 KeymendProcess::KeymendProcess(const std::wstring& program, const std::wstring& arguments,
-                               int showState) {
+                               int showState, bool suspended) {
     std::wstring commandLine = L"\"" + program + L"\"";
     if (!arguments.empty()) {
         commandLine += L" " + arguments;
@@ -43,8 +43,8 @@ KeymendProcess::KeymendProcess(const std::wstring& program, const std::wstring& 
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = static_cast<WORD>(showState);
-    if (!CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
-                        nullptr, &startup, &info_)) {
+    if (!CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE,
+                        suspended ? CREATE_SUSPENDED : 0, nullptr, nullptr, &startup, &info_)) {
         info_ = {};
     }
 }

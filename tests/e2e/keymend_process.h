@@ -15,9 +15,10 @@ constexpr DWORD kPatience = 30000;
 class KeymendProcess {
   public:
     // arguments follow the quoted program path on the command line;
-    // showState reaches WinMain as nCmdShow.
+    // showState reaches WinMain as nCmdShow. A suspended process waits for
+    // Resume before its first instruction.
     KeymendProcess(const std::wstring& program, const std::wstring& arguments,
-                   int showState = SW_SHOWNORMAL);
+                   int showState = SW_SHOWNORMAL, bool suspended = false);
     // Ends a process that is still running, so that a failed test does not
     // leave a window behind for the next one to find.
     ~KeymendProcess();
@@ -27,6 +28,7 @@ class KeymendProcess {
     bool started() const { return info_.hProcess != nullptr; }
     DWORD id() const { return info_.dwProcessId; }
     bool running() const;
+    void Resume() const { ResumeThread(info_.hThread); }
 
     // The visible top-level window of class "KEYMEND" that this process
     // owns; null when the process ends or time runs out first.

@@ -112,8 +112,11 @@ class CopiedProgram {
     }
     ~CopiedProgram() {
         DeleteFileW(path_.c_str());
+        DeleteFileW(moved().c_str());
         RemoveDirectoryW(directory_.c_str());
     }
+    // Where the copy goes while it runs: a running program may be renamed.
+    std::wstring moved() const { return path_ + L".moved"; }
     bool SetLastWrite(const SYSTEMTIME& utc) {
         FILETIME time;
         HANDLE file = CreateFileW(path_.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING,
@@ -148,6 +151,20 @@ TEST(BuildYear, IsTheYearOfTheFilesLastWrite) {
     HWND main = keymend.WaitForMainWindow();
     ASSERT_NE(main, nullptr);
     EXPECT_EQ(ItemText(main, kYearLine), L"2010 DUVA INC.");
+    ExpectClosesWithZero(keymend, main);
+}
+
+// A program whose file is gone from its path by the time it looks shows the
+// year 0.
+TEST(BuildYear, IsZeroWhenTheFileCannotBeOpened) {
+    CopiedProgram copy(TemporaryDirectory(L"keymend-e2e-no-year"));
+    KeymendProcess keymend(copy.path(), L"", SW_SHOWNORMAL, true);
+    ASSERT_TRUE(keymend.started());
+    ASSERT_TRUE(MoveFileW(copy.path().c_str(), copy.moved().c_str()));
+    keymend.Resume();
+    HWND main = keymend.WaitForMainWindow();
+    ASSERT_NE(main, nullptr);
+    EXPECT_EQ(ItemText(main, kYearLine), L"0 DUVA INC.");
     ExpectClosesWithZero(keymend, main);
 }
 
