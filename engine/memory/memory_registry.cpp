@@ -101,13 +101,19 @@ std::uint32_t MemoryRegistry::BytePool::Add(std::string_view a, std::string_view
     // An item smaller than a block starts below its end: offsets fit.
     if (size >= kBlockBytes) {
         block = blocks_.size();
-        blocks_.push_back(std::make_unique<char[]>(size));
+        blocks_.push_back(std::unique_ptr<char[]>(new char[size]));
         blockBytes_.push_back(size);
     } else {
-        if (blocks_.empty() || used_ + size >= kBlockBytes) {
+        if (blocks_.empty() || used_ + size >= currentBytes_) {
+            std::size_t bytes =
+                std::max(kFirstBlockBytes, std::min(kBlockBytes, currentBytes_ * 2));
+            while (bytes <= size) {
+                bytes *= 2;
+            }
             current_ = blocks_.size();
-            blocks_.push_back(std::make_unique<char[]>(kBlockBytes));
-            blockBytes_.push_back(kBlockBytes);
+            blocks_.push_back(std::unique_ptr<char[]>(new char[bytes]));
+            blockBytes_.push_back(bytes);
+            currentBytes_ = bytes;
             used_ = 0;
         }
         block = current_;
@@ -130,7 +136,8 @@ void MemoryRegistry::BytePool::clear() {
     blocks_.clear();
     blockBytes_.clear();
     current_ = 0;
-    used_ = kBlockBytes;
+    currentBytes_ = 0;
+    used_ = 0;
     stored_ = 0;
 }
 

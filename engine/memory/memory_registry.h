@@ -132,13 +132,16 @@ class MemoryRegistry {
         std::size_t size() const { return stored_; }
 
       private:
-        static constexpr std::uint32_t kOffsetBits = 20;
+        static constexpr std::uint32_t kOffsetBits = 18;
         static constexpr std::uint32_t kOffsetMask = (1u << kOffsetBits) - 1;
         static constexpr std::size_t kBlockBytes = std::size_t{1} << kOffsetBits;
         std::vector<std::unique_ptr<char[]>> blocks_;
         std::vector<std::size_t> blockBytes_;
+        // Blocks double up to kBlockBytes: a small registry stays small.
+        static constexpr std::size_t kFirstBlockBytes = std::size_t{16} << 10;
         std::size_t current_ = 0;  // block being filled
-        std::size_t used_ = kBlockBytes;
+        std::size_t currentBytes_ = 0;
+        std::size_t used_ = 0;
         std::size_t stored_ = 0;
     };
 
