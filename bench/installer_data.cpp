@@ -67,10 +67,12 @@ std::string PackedCode(std::uint32_t order, Rng& rng) {
     return code;
 }
 
-// The i-th of n orders spread over [0, limit), strictly increasing in i.
-std::uint32_t Spread(std::size_t i, std::size_t n, std::uint64_t limit) {
-    return static_cast<std::uint32_t>(static_cast<std::uint64_t>(i) * limit /
-                                      static_cast<std::uint64_t>(n));
+// The i-th of n orders spread over [0, limit), strictly increasing in i:
+// each lies at random within its own share of the range.
+std::uint32_t Spread(std::size_t i, std::size_t n, std::uint64_t limit, Rng& rng) {
+    std::uint64_t share = limit / static_cast<std::uint64_t>(n);
+    std::uint64_t start = static_cast<std::uint64_t>(i) * limit / static_cast<std::uint64_t>(n);
+    return static_cast<std::uint32_t>(start + rng.Next() % share);
 }
 
 std::string Sz(std::string_view text) {
@@ -144,7 +146,7 @@ ProductFacts Facts(std::size_t sid, std::size_t index, std::size_t count, std::u
     Rng rng(Mix(seed ^ (sid << 40) ^ index) ^ 0x50524F44ull);
     ProductFacts facts;
     // Top digit below F: the damaged product's code sorts after every other.
-    facts.code = PackedCode(Spread(index, count, 0xF0000000ull), rng);
+    facts.code = PackedCode(Spread(index, count, 0xF0000000ull, rng), rng);
     std::size_t pick = static_cast<std::size_t>(rng.Next());
     facts.maker = kMakers[pick % std::size(kMakers)];
     facts.name = facts.maker + " " + kProducts[(pick / 16) % std::size(kProducts)];
@@ -319,7 +321,7 @@ void EmitComponents(Emitter& out, const std::vector<ProductFacts>& products, std
     Rng rng(Mix(seed ^ (sid << 48) ^ 0x434F4D50ull));
     out.Begin("Components");
     for (std::size_t i = 0; i < count; ++i) {
-        out.Begin(PackedCode(Spread(i, count, 0x100000000ull), rng));
+        out.Begin(PackedCode(Spread(i, count, 0x100000000ull, rng), rng));
         // Skewed: a few products own most components, as large suites do.
         std::size_t values = rng.Below(10) < 3 ? 2 : 1;
         for (std::size_t v = 0; v < values; ++v) {
@@ -344,7 +346,7 @@ void EmitPatches(Emitter& out, std::size_t count, std::size_t sid, std::uint64_t
     Rng rng(Mix(seed ^ (sid << 52) ^ 0x5041544348ull));
     out.Begin("Patches");
     for (std::size_t i = 0; i < count; ++i) {
-        std::string code = PackedCode(Spread(i, count, 0x100000000ull), rng);
+        std::string code = PackedCode(Spread(i, count, 0x100000000ull, rng), rng);
         out.Begin(code);
         out.Sz("LocalPackage", "C:\\Windows\\Installer\\" + LowerHex(code, 8) + ".msp");
         out.End();
