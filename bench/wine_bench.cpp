@@ -85,6 +85,26 @@ void RemoveTestData(const InstallerDataOptions& options) {
     }
 }
 
+// The keys on the way to UserData that do not exist yet: the import creates
+// them, and they go again afterwards. Deepest first.
+std::vector<std::string> MissingAncestors() {
+    std::vector<std::string> missing;
+    std::string path = kInstallerUserDataPath;
+    for (;;) {
+        HKEY key = nullptr;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS) {
+            RegCloseKey(key);
+            return missing;
+        }
+        missing.push_back(path);
+        std::size_t cut = path.rfind('\\');
+        if (cut == std::string::npos) {
+            return missing;
+        }
+        path.resize(cut);
+    }
+}
+
 double Now() {
     static LARGE_INTEGER frequency = [] {
         LARGE_INTEGER f;
@@ -203,6 +223,7 @@ int main(int argc, char** argv) {
 
     // A run that died half-way left its data behind.
     RemoveTestData(options);
+    std::vector<std::string> created = MissingAncestors();
     double importStart = Now();
     std::size_t failures = 0;
     InstallerDataSummary summary;
@@ -277,6 +298,9 @@ int main(int argc, char** argv) {
         }
     }
     RemoveTestData(options);
+    for (const std::string& path : created) {
+        RegDeleteKeyA(HKEY_LOCAL_MACHINE, path.c_str());  // refused unless empty
+    }
     if (status != 0) {
         return status;
     }
