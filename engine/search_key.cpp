@@ -109,6 +109,10 @@ RegResult SearchKey(RegKey root, const char* path) {
             (void)candidatePath.Assign(walkPath.c_str());
             candidatePath.Truncate(level.pathLength);
             if (OfferCandidate(root, candidatePath, walkPath)) {
+                // Deepest key first, as each level of a recursive walk would.
+                while (!levels.empty()) {
+                    levels.pop_back();
+                }
                 return SEARCH_FOUND;
             }
         }
