@@ -18,7 +18,7 @@ std::vector<unsigned char> ReadFile(const std::string& path) {
 }
 
 class PeImage {
-public:
+  public:
     explicit PeImage(std::vector<unsigned char> bytes) : bytes_(std::move(bytes)) {}
 
     template <typename T>
@@ -58,19 +58,21 @@ public:
         for (std::size_t entry = FileOffset(directory); At<std::uint32_t>(entry + 12) != 0;
              entry += 20) {
             std::string dll = StringAt(At<std::uint32_t>(entry + 12));
-            for (char& c : dll) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            for (char& c : dll)
+                c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
             std::uint32_t thunks = At<std::uint32_t>(entry);
-            for (std::size_t thunk = FileOffset(thunks); At<std::uint64_t>(thunk) != 0; thunk += 8) {
+            for (std::size_t thunk = FileOffset(thunks); At<std::uint64_t>(thunk) != 0;
+                 thunk += 8) {
                 std::uint64_t value = At<std::uint64_t>(thunk);
-                imports.push_back(dll + "!" +
-                                  ((value >> 63) ? "#ordinal"
-                                                 : StringAt(static_cast<std::uint32_t>(value) + 2)));
+                imports.push_back(
+                    dll + "!" +
+                    ((value >> 63) ? "#ordinal" : StringAt(static_cast<std::uint32_t>(value) + 2)));
             }
         }
         return imports;
     }
 
-private:
+  private:
     std::vector<unsigned char> bytes_;
 };
 
@@ -82,9 +84,9 @@ PeImage& Keymend() {
 TEST(PeImage, IsA64BitGuiProgramWithAslrAndNx) {
     PeImage& image = Keymend();
     ASSERT_EQ(image.At<std::uint32_t>(image.Header()), 0x00004550u);  // "PE\0\0"
-    EXPECT_EQ(image.At<std::uint16_t>(image.Header() + 4), 0x8664);    // x64
-    EXPECT_EQ(image.At<std::uint16_t>(image.Optional()), 0x20B);       // PE32+
-    EXPECT_EQ(image.At<std::uint16_t>(image.Optional() + 68), 2);      // GUI subsystem
+    EXPECT_EQ(image.At<std::uint16_t>(image.Header() + 4), 0x8664);   // x64
+    EXPECT_EQ(image.At<std::uint16_t>(image.Optional()), 0x20B);      // PE32+
+    EXPECT_EQ(image.At<std::uint16_t>(image.Optional() + 68), 2);     // GUI subsystem
     std::uint16_t flags = image.At<std::uint16_t>(image.Optional() + 70);
     EXPECT_EQ(flags & 0x0020, 0x0020) << "high-entropy addresses";
     EXPECT_EQ(flags & 0x0040, 0x0040) << "dynamic base";

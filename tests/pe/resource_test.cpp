@@ -1,11 +1,12 @@
 // Reads every resource back out of the built KEYMEND.EXE through the
 // Windows loader and checks each field the program and the shell rely on.
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <cstdint>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <string>
 #include <tuple>
@@ -25,13 +26,14 @@ Bytes Resource(WORD type, WORD id, WORD language) {
     if (found == nullptr) {
         return {};
     }
-    const auto* data = static_cast<const unsigned char*>(LockResource(LoadResource(Image(), found)));
+    const auto* data =
+        static_cast<const unsigned char*>(LockResource(LoadResource(Image(), found)));
     return Bytes(data, data + SizeofResource(Image(), found));
 }
 
 // Reads a resource field by field, as the loader's consumers do.
 class Reader {
-public:
+  public:
     explicit Reader(const Bytes& bytes) : bytes_(bytes) {}
     template <typename T>
     T Take() {
@@ -53,18 +55,34 @@ public:
     std::size_t offset() const { return offset_; }
     void Seek(std::size_t offset) { offset_ = offset; }
 
-private:
+  private:
     const Bytes& bytes_;
     std::size_t offset_ = 0;
 };
+
+// The index-th image of the committed icon file, as its directory places it.
+Bytes IcoImage(int index) {
+    std::ifstream file(KEYMEND_ICO, std::ios::binary);
+    Bytes ico((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    Reader entry(ico);
+    entry.Seek(6 + 16 * static_cast<std::size_t>(index) + 8);
+    DWORD size = entry.Take<DWORD>();
+    DWORD offset = entry.Take<DWORD>();
+    if (offset > ico.size() || size > ico.size() - offset) {
+        return {};
+    }
+    return Bytes(ico.begin() + offset, ico.begin() + offset + size);
+}
 
 // type -> id -> language
 using Listing = std::map<std::tuple<WORD, WORD, WORD>, int>;
 
 BOOL CALLBACK OnLanguage(HMODULE, LPCWSTR type, LPCWSTR name, WORD language, LONG_PTR listing) {
     auto* entries = reinterpret_cast<Listing*>(listing);
-    WORD typeId = IS_INTRESOURCE(type) ? static_cast<WORD>(reinterpret_cast<ULONG_PTR>(type)) : 0xFFFF;
-    WORD nameId = IS_INTRESOURCE(name) ? static_cast<WORD>(reinterpret_cast<ULONG_PTR>(name)) : 0xFFFF;
+    WORD typeId =
+        IS_INTRESOURCE(type) ? static_cast<WORD>(reinterpret_cast<ULONG_PTR>(type)) : 0xFFFF;
+    WORD nameId =
+        IS_INTRESOURCE(name) ? static_cast<WORD>(reinterpret_cast<ULONG_PTR>(name)) : 0xFFFF;
     ++(*entries)[{typeId, nameId, language}];
     return TRUE;
 }
@@ -82,7 +100,8 @@ TEST(Resources, ExactlyTheListedOnes) {
     Listing listing;
     EnumResourceTypesW(Image(), OnType, reinterpret_cast<LONG_PTR>(&listing));
     Listing expected;
-    for (WORD id = 1; id <= 7; ++id) expected[{3, id, 1033}] = 1;
+    for (WORD id = 1; id <= 7; ++id)
+        expected[{3, id, 1033}] = 1;
     expected[{5, 2001, 1033}] = 1;
     expected[{5, 2101, 1041}] = 1;
     expected[{14, 1, 1033}] = 1;
@@ -99,7 +118,8 @@ struct Control {
     short x, y, cx, cy;
 };
 
-void ExpectDialog(WORD id, WORD language, std::uint8_t charset, const std::vector<Control>& controls) {
+void ExpectDialog(WORD id, WORD language, std::uint8_t charset,
+                  const std::vector<Control>& controls) {
     SCOPED_TRACE(id);
     Bytes bytes = Resource(5, id, language);
     ASSERT_FALSE(bytes.empty());
@@ -156,16 +176,17 @@ TEST(Resources, EnglishTemplate) {
 }
 
 TEST(Resources, JapaneseTemplate) {
-    ExpectDialog(2101, 1041, 1,
-                 {{1, 0x80, u"実行", 0x50010301, 143, 51, 50, 15},
-                  {2, 0x80, u"キャンセル", 0x50010300, 209, 51, 50, 15},
-                  {0xFFFFFFFF, 0x82, u"\u00A9", 0x50000000, 10, 55, 10, 8},
-                  {101, 0x82, u"2004 DUVA INC.", 0x50000000, 18, 55, 70, 8},
-                  {0xFFFFFFFF, 0x82, u"", 0x50000012, 3, 45, 268, 1},
-                  {103, 0x82,
-                   u"このツールを実行すると、正常にBrelix V1.11をアンインストールできなくても、Brelix "
-                   u"V1.12をインストールできるようになります。\n[実行] ボタンをクリックしてください。",
-                   0x50000000, 43, 10, 223, 32}});
+    ExpectDialog(
+        2101, 1041, 1,
+        {{1, 0x80, u"実行", 0x50010301, 143, 51, 50, 15},
+         {2, 0x80, u"キャンセル", 0x50010300, 209, 51, 50, 15},
+         {0xFFFFFFFF, 0x82, u"\u00A9", 0x50000000, 10, 55, 10, 8},
+         {101, 0x82, u"2004 DUVA INC.", 0x50000000, 18, 55, 70, 8},
+         {0xFFFFFFFF, 0x82, u"", 0x50000012, 3, 45, 268, 1},
+         {103, 0x82,
+          u"このツールを実行すると、正常にBrelix V1.11をアンインストールできなくても、Brelix "
+          u"V1.12をインストールできるようになります。\n[実行] ボタンをクリックしてください。",
+          0x50000000, 43, 10, 223, 32}});
 }
 
 TEST(Resources, IconGroupOfSevenUncompressedImages) {
@@ -174,7 +195,7 @@ TEST(Resources, IconGroupOfSevenUncompressedImages) {
         WORD bits;
         DWORD bytes;
     };
-    const Entry entries[] = {{48, 8, 3752},   {32, 8, 2216}, {16, 8, 1384}, {256, 32, 270376},
+    const Entry entries[] = {{48, 8, 3752},  {32, 8, 2216},  {16, 8, 1384}, {256, 32, 270376},
                              {48, 32, 9640}, {32, 32, 4264}, {16, 32, 1128}};
     Bytes group = Resource(14, 1, 1033);
     Reader r(group);
@@ -196,6 +217,7 @@ TEST(Resources, IconGroupOfSevenUncompressedImages) {
 
         Bytes image = Resource(3, id, 1033);
         ASSERT_EQ(image.size(), entry.bytes);
+        EXPECT_TRUE(image == IcoImage(id - 1)) << "the image of res/keymend.ico, unchanged";
         Reader header(image);
         EXPECT_EQ(header.Take<DWORD>(), 40u);
         EXPECT_EQ(header.Take<LONG>(), entry.size);
@@ -271,8 +293,9 @@ VersionNode ParseVersionNode(const Bytes& bytes, std::size_t begin) {
     node.key = r.TakeText();
     r.Align4();
     std::size_t valueBytes = type == 1 ? valueLength * 2u : valueLength;
-    node.value.assign(bytes.begin() + static_cast<long>(r.offset()),
-                      bytes.begin() + static_cast<long>(std::min(bytes.size(), r.offset() + valueBytes)));
+    node.value.assign(
+        bytes.begin() + static_cast<long>(r.offset()),
+        bytes.begin() + static_cast<long>(std::min(bytes.size(), r.offset() + valueBytes)));
     r.Seek(r.offset() + valueBytes);
     r.Align4();
     while (r.offset() + 6 <= begin + length && r.offset() < bytes.size()) {
@@ -280,7 +303,8 @@ VersionNode ParseVersionNode(const Bytes& bytes, std::size_t begin) {
         Reader peek(bytes);
         peek.Seek(r.offset());
         WORD childLength = peek.Take<WORD>();
-        if (childLength == 0) break;
+        if (childLength == 0)
+            break;
         node.children.push_back(child);
         r.Seek(r.offset() + childLength);
         r.Align4();
@@ -291,7 +315,8 @@ VersionNode ParseVersionNode(const Bytes& bytes, std::size_t begin) {
 std::u16string AsText(const Bytes& value) {
     std::u16string text(value.size() / 2, u'\0');
     std::memcpy(text.data(), value.data(), text.size() * 2);
-    while (!text.empty() && text.back() == u'\0') text.pop_back();
+    while (!text.empty() && text.back() == u'\0')
+        text.pop_back();
     return text;
 }
 
@@ -323,10 +348,12 @@ TEST(Resources, VersionBlock) {
     ASSERT_EQ(strings.children.size(), 1u);
     const VersionNode& table = strings.children[0];
     EXPECT_TRUE(table.key == u"040904e4");
-    const std::u16string keys[] = {u"CompanyName", u"FileDescription", u"FileVersion", u"InternalName",
-                                   u"LegalCopyright", u"OriginalFilename", u"ProductVersion"};
-    const std::u16string values[] = {u"DUVA Inc.", u"DUVA Driver Fix Tool", u"1.0", u"KeyMend",
-                                     u"", u"KEYMEND.EXE", u"1, 0, 0, 0"};
+    const std::u16string keys[] = {u"CompanyName",   u"FileDescription", u"FileVersion",
+                                   u"InternalName",  u"LegalCopyright",  u"OriginalFilename",
+                                   u"ProductVersion"};
+    const std::u16string values[] = {
+        u"DUVA Inc.", u"DUVA Driver Fix Tool", u"1.0",       u"KeyMend",
+        u"",          u"KEYMEND.EXE",          u"1, 0, 0, 0"};
     ASSERT_EQ(table.children.size(), 7u);
     for (std::size_t i = 0; i < 7; ++i) {
         EXPECT_TRUE(table.children[i].key == keys[i]) << i;
