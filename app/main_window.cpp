@@ -12,7 +12,9 @@ namespace {
 POINT ScreenCentre = {0, 0};
 HICON IconImage = nullptr;
 
-const wchar_t* Text(TextKey key) { return LocalizedText(key, UiLanguage); }
+const wchar_t* Text(TextKey key) {
+    return LocalizedText(key, UiLanguage);
+}
 
 void Initialize(HWND window) {
     SetWindowTextW(window, Text(TXT_TITLE));

@@ -21,7 +21,8 @@ constexpr TextPair kTexts[TXT_COUNT] = {
     {L"Completed.\n\nClick 'Close'", L"修正は完了しました。\n\n[閉じる]をクリックしてください。"},
     /* TXT_NOT_FOUND */
     {L"The corresponding Brelix V1.11 was not found.\n\nClick 'Close'",
-     L"問題となるBrelix V1.11をインストールした形跡はありませんでした。\n\n[閉じる]をクリックしてください。"},
+     L"問題となるBrelix "
+     L"V1.11をインストールした形跡はありませんでした。\n\n[閉じる]をクリックしてください。"},
     /* TXT_NOT_REMOVED */
     {L"The Brelix V1.11 registration was found but could not be removed completely.\n\nClick "
      L"'Close'",

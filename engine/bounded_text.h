@@ -11,7 +11,7 @@ template <std::size_t Capacity>
 class BoundedText {
     static_assert(Capacity > 0);
 
-public:
+  public:
     BoundedText() { data_[0] = '\0'; }
 
     static constexpr std::size_t capacity() { return Capacity; }
@@ -74,12 +74,13 @@ public:
     // at the end of the data; false when that text does not fit.
     bool AssignData(const unsigned char* bytes, std::size_t size) {
         const void* nul = std::memchr(bytes, 0, size);
-        std::size_t count = nul ? static_cast<std::size_t>(static_cast<const unsigned char*>(nul) - bytes) : size;
+        std::size_t count =
+            nul ? static_cast<std::size_t>(static_cast<const unsigned char*>(nul) - bytes) : size;
         Clear();
         return AppendBytes(reinterpret_cast<const char*>(bytes), count);
     }
 
-private:
+  private:
     char data_[Capacity];
     std::size_t length_ = 0;
 };

@@ -13,7 +13,9 @@ namespace {
 BoundedText<1024> ReportText;
 
 // A report cut to fit is still worth showing.
-void FormatReport(const char* format, va_list args) { (void)ReportText.FormatV(format, args); }
+void FormatReport(const char* format, va_list args) {
+    (void)ReportText.FormatV(format, args);
+}
 
 }  // namespace
 

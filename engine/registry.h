@@ -66,9 +66,8 @@ constexpr std::uint32_t ACCESS_KEY_ALL = 0xF003F;
 
 // RegQueryValueExA: *size is the capacity of data on entry and the value's
 // size on return; data is not terminated by the provider.
-[[nodiscard]] RegResult RegistryQueryValue(RegKey key, const char* valueName,
-                                           std::uint32_t* type, unsigned char* data,
-                                           std::uint32_t* size);
+[[nodiscard]] RegResult RegistryQueryValue(RegKey key, const char* valueName, std::uint32_t* type,
+                                           unsigned char* data, std::uint32_t* size);
 
 // RegDeleteKeyA: removes a child that has no subkeys.
 [[nodiscard]] RegResult RegistryDeleteKey(RegKey parent, const char* childName);

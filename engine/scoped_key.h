@@ -6,7 +6,7 @@
 #include "registry.h"
 
 class ScopedKey {
-public:
+  public:
     ScopedKey() = default;
     ~ScopedKey() { Close(); }
     ScopedKey(const ScopedKey&) = delete;
@@ -40,6 +40,6 @@ public:
     RegKey get() const { return key_; }
     bool is_open() const { return key_ != 0; }
 
-private:
+  private:
     RegKey key_ = 0;
 };

@@ -5,8 +5,12 @@ namespace {
 MemoryRegistry* Active = nullptr;
 }
 
-void UseMemoryRegistry(MemoryRegistry* registry) { Active = registry; }
-MemoryRegistry* ActiveMemoryRegistry() { return Active; }
+void UseMemoryRegistry(MemoryRegistry* registry) {
+    Active = registry;
+}
+MemoryRegistry* ActiveMemoryRegistry() {
+    return Active;
+}
 
 RegResult RegistryOpenKey(RegKey root, const char* path, std::uint32_t access, RegKey* key) {
     return Active ? Active->Open(root, path, access, key) : REG_ERROR_INVALID_HANDLE;
@@ -33,4 +37,6 @@ void RegistryCloseKey(RegKey key) {
     }
 }
 
-std::uint32_t RegistryOpenHandleCount() { return Active ? Active->OpenHandleCount() : 0; }
+std::uint32_t RegistryOpenHandleCount() {
+    return Active ? Active->OpenHandleCount() : 0;
+}

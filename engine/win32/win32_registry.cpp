@@ -9,7 +9,9 @@ namespace {
 
 std::atomic<std::uint32_t> OpenHandles{0};
 
-HKEY ToHkey(RegKey key) { return reinterpret_cast<HKEY>(key); }
+HKEY ToHkey(RegKey key) {
+    return reinterpret_cast<HKEY>(key);
+}
 
 DWORD* AsDword(std::uint32_t* value) {
     static_assert(sizeof(DWORD) == sizeof(std::uint32_t));
@@ -52,4 +54,6 @@ void RegistryCloseKey(RegKey key) {
     }
 }
 
-std::uint32_t RegistryOpenHandleCount() { return OpenHandles; }
+std::uint32_t RegistryOpenHandleCount() {
+    return OpenHandles;
+}

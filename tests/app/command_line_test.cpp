@@ -18,9 +18,9 @@ TEST(ScanCommandLine, SwitchesFollowTheFirstSlash) {
         {"/j /e", 9, false},
         {"/xj", 17, true},
         {"/ej", 17, false},
-        {"ejx", 17, false},            // no slash anywhere before them
-        {"path\\ex /j", 17, false},     // letters before the first slash do nothing
-        {"/E /J /X", 17, false},       // capitals do nothing
+        {"ejx", 17, false},                      // no slash anywhere before them
+        {"path\\ex /j", 17, false},              // letters before the first slash do nothing
+        {"/E /J /X", 17, false},                 // capitals do nothing
         {"/x C:\\temp\\ProgramFiles", 9, true},  // the "e" of the path selects English
         {"/", 17, false},
         {"/x/", 17, true},

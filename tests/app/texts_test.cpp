@@ -22,7 +22,8 @@ TEST(LocalizedText, SharedTextsAreEnglishInBothLanguages) {
 TEST(LocalizedText, EveryOutcomeNamesTheCloseButton) {
     for (TextKey key : {TXT_COMPLETED, TXT_NOT_FOUND, TXT_NOT_REMOVED}) {
         EXPECT_NE(std::wcsstr(LocalizedText(key, 9), L"Click 'Close'"), nullptr);
-        EXPECT_NE(std::wcsstr(LocalizedText(key, 17), L"[閉じる]をクリックしてください。"), nullptr);
+        EXPECT_NE(std::wcsstr(LocalizedText(key, 17), L"[閉じる]をクリックしてください。"),
+                  nullptr);
         // Line feeds only: a carriage return would show as a glyph in a static.
         EXPECT_EQ(std::wcschr(LocalizedText(key, 9), L'\r'), nullptr);
     }

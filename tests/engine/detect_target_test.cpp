@@ -16,7 +16,7 @@ constexpr char kCandidate[] =
     "\\Products\\0123456789ABCDEF0123456789ABCDEF";
 
 class DetectTargetTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         UseMemoryRegistry(&registry);
         Recorder().Reset();
@@ -29,21 +29,23 @@ protected:
         DiagnosticMode = false;
     }
     void RegisterProduct(const std::string& sid, const std::string& code, const std::string& name) {
-        auto key = registry.CreatePath(
-            HKEY_USERS_ROOT, sid + "\\Software\\Microsoft\\Installer\\Products\\" + code);
+        auto key = registry.CreatePath(HKEY_USERS_ROOT,
+                                       sid + "\\Software\\Microsoft\\Installer\\Products\\" + code);
         registry.SetValue(key, "ProductName", REG_TYPE_SZ, name + std::string(1, '\0'));
     }
     MemoryRegistry registry;
 };
 
 TEST(VersionTest, BuildNumberMustLieFrom11To89) {
-    for (const char* passes : {"1.11.0015", "1.11.0050", "1.11.0060", "1.11.0075", "1.11.0011",
-                               "1.11.0089", "1.11.XY50", "1.11.0050 beta", "1.11.006",
-                               "1.11.00:", "1.11.00="}) {
+    for (const char* passes :
+         {"1.11.0015", "1.11.0050", "1.11.0060", "1.11.0075", "1.11.0011", "1.11.0089", "1.11.XY50",
+          "1.11.0050 beta", "1.11.006", "1.11.00:", "1.11.00="}) {
         EXPECT_TRUE(IsDamagedReleaseVersion(passes)) << passes;
     }
     for (const char* fails : {"1.11.0010", "1.11.0090", "1.12.0050", "1.11.50", "1.11", "",
-                              "1.11.005", "1.11.00>", "1.11.00\xB0", "1.11.00\xFF" "5",
+                              "1.11.005", "1.11.00>", "1.11.00\xB0",
+                              "1.11.00\xFF"
+                              "5",
                               "1.11.0099", "1.11.0000", "1-11.0050", "1.11-0050"}) {
         EXPECT_FALSE(IsDamagedReleaseVersion(fails)) << fails;
     }
@@ -62,35 +64,43 @@ TEST_F(DetectTargetTest, AcceptedCandidateFillsEveryFieldSilently) {
 }
 
 TEST_F(DetectTargetTest, DataRootIsAlwaysLocalMachine) {
-    auto key = registry.CreatePath(HKEY_LOCAL_MACHINE_ROOT,
-                                   std::string(kSid) + "\\Software\\Microsoft\\Installer\\Products\\" + kCode);
+    auto key = registry.CreatePath(
+        HKEY_LOCAL_MACHINE_ROOT,
+        std::string(kSid) + "\\Software\\Microsoft\\Installer\\Products\\" + kCode);
     registry.SetValue(key, "ProductName", REG_TYPE_SZ, std::string("DUVA Brelix for Windows", 24));
-    EXPECT_EQ(DetectTarget(HKEY_LOCAL_MACHINE_ROOT, kCandidate, "DUVA Brelix for Windows", "1.11.0050"), 1);
+    EXPECT_EQ(
+        DetectTarget(HKEY_LOCAL_MACHINE_ROOT, kCandidate, "DUVA Brelix for Windows", "1.11.0050"),
+        1);
     EXPECT_EQ(RepairTargets.ProductKeyRoot, HKEY_LOCAL_MACHINE_ROOT);
     EXPECT_EQ(RepairTargets.DataKeyRoot, HKEY_LOCAL_MACHINE_ROOT);
 }
 
 TEST_F(DetectTargetTest, NameTestFoldsOnlyAsciiLetters) {
     RegisterProduct(kSid, kCode, "DUVA Brelix for Windows");
-    EXPECT_EQ(DetectTarget(HKEY_USERS_ROOT, kCandidate, "DUVA Brelix for Windows ", "1.11.0050"), 0);
+    EXPECT_EQ(DetectTarget(HKEY_USERS_ROOT, kCandidate, "DUVA Brelix for Windows ", "1.11.0050"),
+              0);
     EXPECT_EQ(DetectTarget(HKEY_USERS_ROOT, kCandidate, "DUVA Brelix for Windowſ", "1.11.0050"), 0);
     EXPECT_EQ(DetectTarget(HKEY_USERS_ROOT, kCandidate, "", "1.11.0050"), 0);
     RegisterProduct(kSid, kCode, "DUVA Brelix for Windows 2");
-    EXPECT_EQ(DetectTarget(HKEY_USERS_ROOT, kCandidate, "DUVA Brelix for Windows 2", "1.11.0050"), 0);
+    EXPECT_EQ(DetectTarget(HKEY_USERS_ROOT, kCandidate, "DUVA Brelix for Windows 2", "1.11.0050"),
+              0);
     EXPECT_EQ(RepairTargets.DataKeyRoot, 0u);
 }
 
 TEST_F(DetectTargetTest, ProductNameMustBeReadableTextUnder256Bytes) {
     auto product = registry.CreatePath(
-        HKEY_USERS_ROOT, std::string(kSid) + "\\Software\\Microsoft\\Installer\\Products\\" + kCode);
+        HKEY_USERS_ROOT,
+        std::string(kSid) + "\\Software\\Microsoft\\Installer\\Products\\" + kCode);
     const std::string name = "DUVA Brelix for Windows";
     // Taken as text whatever its type, up to its first NUL or its end.
     registry.SetValue(product, "ProductName", REG_TYPE_BINARY, name);
     EXPECT_EQ(DetectTarget(HKEY_USERS_ROOT, kCandidate, name.c_str(), "1.11.0050"), 1);
     RepairTargets = RepairTargetRecord{};
-    registry.SetValue(product, "ProductName", REG_TYPE_SZ, name + std::string(256 - name.size(), '\0'));
+    registry.SetValue(product, "ProductName", REG_TYPE_SZ,
+                      name + std::string(256 - name.size(), '\0'));
     EXPECT_EQ(DetectTarget(HKEY_USERS_ROOT, kCandidate, name.c_str(), "1.11.0050"), 1);
-    registry.SetValue(product, "ProductName", REG_TYPE_SZ, name + std::string(257 - name.size(), '\0'));
+    registry.SetValue(product, "ProductName", REG_TYPE_SZ,
+                      name + std::string(257 - name.size(), '\0'));
     EXPECT_EQ(DetectTarget(HKEY_USERS_ROOT, kCandidate, name.c_str(), "1.11.0050"), 0);
     registry.RemoveValue(product, "ProductName");
     EXPECT_EQ(DetectTarget(HKEY_USERS_ROOT, kCandidate, name.c_str(), "1.11.0050"), 0);
@@ -139,9 +149,11 @@ TEST_F(DetectTargetTest, RefusedOrMissingProductRegistrationIsSilentMismatch) {
     DiagnosticMode = true;
     EXPECT_EQ(DetectTarget(HKEY_USERS_ROOT, kCandidate, "DUVA Brelix for Windows", "1.11.0050"), 0);
     RegisterProduct(kSid, kCode, "DUVA Brelix for Windows");
-    registry.SetAllowedAccess(registry.FindPath(HKEY_USERS_ROOT, std::string(kSid) +
-                                                    "\\Software\\Microsoft\\Installer\\Products\\" + kCode),
-                              ACCESS_KEY_READ);
+    registry.SetAllowedAccess(
+        registry.FindPath(
+            HKEY_USERS_ROOT,
+            std::string(kSid) + "\\Software\\Microsoft\\Installer\\Products\\" + kCode),
+        ACCESS_KEY_READ);
     EXPECT_EQ(DetectTarget(HKEY_USERS_ROOT, kCandidate, "DUVA Brelix for Windows", "1.11.0050"), 0);
     EXPECT_TRUE(Recorder().reports.empty());
 }

@@ -11,7 +11,7 @@
 namespace {
 
 class MemoryRegistryTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { UseMemoryRegistry(&registry); }
     void TearDown() override { UseMemoryRegistry(nullptr); }
 
@@ -43,7 +43,8 @@ TEST_F(MemoryRegistryTest, EnumeratesInWindowsOrderAndFindsWithoutRegardToCase) 
         registry.CreatePath(HKEY_LOCAL_MACHINE_ROOT, std::string("Top\\") + name);
     }
     // Upper-cased comparison puts '_' after letters, as Windows does.
-    EXPECT_EQ(Enumerate("Top"), (std::vector<std::string>{"1", "aB", "Alpha", "ALPHA2", "a_b", "beta"}));
+    EXPECT_EQ(Enumerate("Top"),
+              (std::vector<std::string>{"1", "aB", "Alpha", "ALPHA2", "a_b", "beta"}));
     EXPECT_NE(registry.FindPath(HKEY_LOCAL_MACHINE_ROOT, "TOP\\BETA"), MemoryRegistry::kNoNode);
     EXPECT_EQ(registry.CreatePath(HKEY_LOCAL_MACHINE_ROOT, "top\\ALPHA"),
               registry.FindPath(HKEY_LOCAL_MACHINE_ROOT, "Top\\Alpha"));
@@ -75,7 +76,8 @@ TEST_F(MemoryRegistryTest, HandlesCheckRightsAndOutliveTheirKeyAsDeleted) {
     EXPECT_EQ(RegistryOpenKey(HKEY_LOCAL_MACHINE_ROOT, "Top\\Locked", ACCESS_KEY_WRITE, &key),
               REG_ERROR_ACCESS_DENIED);
     EXPECT_EQ(key, 0u);
-    ASSERT_EQ(RegistryOpenKey(HKEY_LOCAL_MACHINE_ROOT, "Top\\Locked", ACCESS_KEY_READ, &key), REG_OK);
+    ASSERT_EQ(RegistryOpenKey(HKEY_LOCAL_MACHINE_ROOT, "Top\\Locked", ACCESS_KEY_READ, &key),
+              REG_OK);
     EXPECT_EQ(registry.OpenHandleCount(), 1u);
     RegKey top = 0;
     ASSERT_EQ(RegistryOpenKey(HKEY_LOCAL_MACHINE_ROOT, "Top", ACCESS_KEY_WRITE, &top), REG_OK);
@@ -111,11 +113,13 @@ TEST_F(MemoryRegistryTest, NamesAndDataThatDoNotFitAskForMore) {
     ASSERT_EQ(RegistryOpenKey(top, name119.c_str(), ACCESS_KEY_READ, &key), REG_OK);
     std::uint32_t size = 256;
     std::uint32_t type = 0;
-    EXPECT_EQ(RegistryQueryValue(key, "value", &type, reinterpret_cast<unsigned char*>(buffer), &size),
-              REG_ERROR_MORE_DATA);
+    EXPECT_EQ(
+        RegistryQueryValue(key, "value", &type, reinterpret_cast<unsigned char*>(buffer), &size),
+        REG_ERROR_MORE_DATA);
     EXPECT_EQ(size, 300u);
-    EXPECT_EQ(RegistryQueryValue(key, "Absent", &type, reinterpret_cast<unsigned char*>(buffer), &size),
-              REG_ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(
+        RegistryQueryValue(key, "Absent", &type, reinterpret_cast<unsigned char*>(buffer), &size),
+        REG_ERROR_FILE_NOT_FOUND);
     RegistryCloseKey(key);
     RegistryCloseKey(top);
 }
@@ -137,8 +141,7 @@ TEST_F(MemoryRegistryTest, UnterminatedStringsGetANulWhenTheBufferHasRoom) {
         std::fill(std::begin(data), std::end(data), static_cast<unsigned char>(0xCC));
         std::uint32_t size = capacity;
         EXPECT_EQ(RegistryQueryValue(key, name, nullptr, data, &size), REG_OK) << name;
-        return std::string(reinterpret_cast<char*>(data), size) + "|" +
-               std::to_string(data[size]);
+        return std::string(reinterpret_cast<char*>(data), size) + "|" + std::to_string(data[size]);
     };
     EXPECT_EQ(query("Text", 3), "abc|204");
     EXPECT_EQ(query("Text", 4), "abc|0");

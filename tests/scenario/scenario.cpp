@@ -70,8 +70,8 @@ bool ParseOperation(const std::string& word, RegOperation* op) {
     return false;
 }
 
-bool ApplyDirective(const std::string& keyword, const std::string& value, const std::string& directory,
-                    Scenario* scenario) {
+bool ApplyDirective(const std::string& keyword, const std::string& value,
+                    const std::string& directory, Scenario* scenario) {
     if (keyword == "include") {
         scenario->registryFiles.insert(scenario->registryFiles.end() - 1, directory + "/" + value);
         return true;

@@ -7,7 +7,7 @@
 #include "scenario.h"
 
 struct ScenarioRunResult {
-    std::string outcome;  // for run: repair
+    std::string outcome;   // for run: repair
     RegResult result = 0;  // for run: search and delete
 };
 
