@@ -81,7 +81,7 @@ int main(int argc, char** argv) {
     for (const std::string& directive : directives) {
         std::cout << "; " << directive << "\r\n";
     }
-    std::cout << "; outcome: " << OutcomeText(run.outcome) << "\r\n";
+    std::cout << "; outcome: " << OutcomeName(run.outcome) << "\r\n";
     for (const RecordedReport& report : run.reports) {
         std::cout << "; " << (report.question ? "ask: " : "report: ") << report.caption << " | "
                   << Escaped(report.text) << "\r\n";

@@ -15,7 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         RepairAndCheck(registry, settings.diagnostic, settings.answers, &run);
     if (!violations.empty()) {
         std::fprintf(stderr, "invariant broken (outcome %s, %zu calls):\n",
-                     OutcomeText(run.outcome), run.calls.size());
+                     OutcomeName(run.outcome), run.calls.size());
         for (const std::string& violation : violations) {
             std::fprintf(stderr, "  %.400s\n", violation.c_str());
         }

@@ -228,7 +228,7 @@ TEST_P(FaultInjectionSweep, EveryCallFailsOnceWithEveryCode) {
                 std::string data = run.targets.DataKeyPath.c_str();
                 switch (expectation.kind) {
                     case Expected::SameAsClean:
-                        EXPECT_EQ(OutcomeText(run.outcome), OutcomeText(clean.outcome));
+                        EXPECT_EQ(OutcomeName(run.outcome), OutcomeName(clean.outcome));
                         EXPECT_EQ(data, cleanData);
                         EXPECT_TRUE(SameSnapshot(after, cleanAfter)) << "registry afterwards";
                         break;

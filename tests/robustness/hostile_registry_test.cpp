@@ -258,7 +258,7 @@ TEST(HostileRegistry, EveryShapeKeepsTheInvariants) {
             CheckedRun run;
             EXPECT_EQ(Lines(RepairAndCheck(registry, diagnostic, {true}, &run)), "");
             if (shape.outcome != nullptr) {
-                EXPECT_STREQ(OutcomeText(run.outcome), shape.outcome);
+                EXPECT_STREQ(OutcomeName(run.outcome), shape.outcome);
             }
         }
     }

@@ -511,7 +511,7 @@ class Checker {
         const std::vector<RecordedReport>& reports = run_.reports;
         if (questions != (found_ ? 1 : 0)) {
             Violation(std::to_string(questions) + " question(s) for outcome " +
-                      OutcomeText(run_.outcome));
+                      OutcomeName(run_.outcome));
             return;
         }
         if (!found_) {
@@ -565,18 +565,6 @@ class Checker {
 
 bool MatchesReportFormat(const std::string& text, const std::string& format) {
     return MatchFrom(text, 0, format, 0, text.size() >= kReportLimit);
-}
-
-const char* OutcomeText(RepairOutcome outcome) {
-    switch (outcome) {
-        case RepairOutcome::Removed:
-            return "removed";
-        case RepairOutcome::NotRemoved:
-            return "not-removed";
-        case RepairOutcome::NotFound:
-            return "not-found";
-    }
-    return "?";
 }
 
 std::size_t FirstDeletionCall(const CheckedRun& run) {

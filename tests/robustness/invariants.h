@@ -19,6 +19,7 @@
 #include "detect_target.h"
 #include "registry_snapshot.h"
 #include "run_repair.h"
+#include "support/outcome_name.h"
 #include "support/recording_reporter.h"
 
 struct CheckedRun {
@@ -50,4 +51,3 @@ std::size_t FirstDeletionCall(const CheckedRun& run);
 // of one at the report text's limit of 1023 characters.
 bool MatchesReportFormat(const std::string& text, const std::string& format);
 
-const char* OutcomeText(RepairOutcome outcome);

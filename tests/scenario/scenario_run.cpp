@@ -7,20 +7,9 @@
 #include "diagnostics.h"
 #include "run_repair.h"
 #include "search_key.h"
+#include "support/outcome_name.h"
 
 namespace {
-
-const char* OutcomeName(RepairOutcome outcome) {
-    switch (outcome) {
-        case RepairOutcome::Removed:
-            return "removed";
-        case RepairOutcome::NotRemoved:
-            return "not-removed";
-        case RepairOutcome::NotFound:
-            return "not-found";
-    }
-    return "?";
-}
 
 std::string Describe(const RecordedReport& report) {
     return (report.question ? "ask: " : "report: ") + report.caption + " | " + report.text;
