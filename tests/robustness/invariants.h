@@ -50,4 +50,3 @@ std::size_t FirstDeletionCall(const CheckedRun& run);
 // text is an instance of the printf-style format (only %s and %d), or a cut
 // of one at the report text's limit of 1023 characters.
 bool MatchesReportFormat(const std::string& text, const std::string& format);
-
