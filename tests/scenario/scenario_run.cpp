@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+
 #include "delete_key_repeat.h"
 #include "detect_target.h"
 #include "diagnostics.h"
@@ -76,4 +78,14 @@ bool BuildExpectedRegistry(const Scenario& scenario, MemoryRegistry& expected, s
         expected.RemoveTree(node);
     }
     return true;
+}
+
+std::string ScenarioTestName(const ::testing::TestParamInfo<std::string>& info) {
+    std::string name = info.param.substr(std::string(KEYMEND_SCENARIO_DIR).size() + 1);
+    for (char& c : name) {
+        if (!std::isalnum(static_cast<unsigned char>(c))) {
+            c = '_';
+        }
+    }
+    return name.substr(0, name.size() - 4);
 }

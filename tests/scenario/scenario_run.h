@@ -2,6 +2,8 @@
 // with, and checks what every provider must agree on.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <string>
 
 #include "scenario.h"
@@ -21,3 +23,6 @@ void ExpectScenarioCallResults(const Scenario& scenario, const ScenarioRunResult
 // The registry the scenario expects afterwards: its files with the deleted
 // trees removed.
 bool BuildExpectedRegistry(const Scenario& scenario, MemoryRegistry& expected, std::string* error);
+
+// A test's name from its scenario file: the path below the scenario folder.
+std::string ScenarioTestName(const ::testing::TestParamInfo<std::string>& info);

@@ -45,17 +45,8 @@ TEST_P(WineScenario, RunsAsDescribed) {
     EXPECT_TRUE(live.Remove(&error)) << error;
 }
 
-std::string TestName(const ::testing::TestParamInfo<std::string>& info) {
-    std::string name = info.param.substr(std::string(KEYMEND_SCENARIO_DIR).size() + 1);
-    for (char& c : name) {
-        if (!std::isalnum(static_cast<unsigned char>(c))) {
-            c = '_';
-        }
-    }
-    return name.substr(0, name.size() - 4);
-}
-
 INSTANTIATE_TEST_SUITE_P(Scenarios, WineScenario,
-                         ::testing::ValuesIn(ListScenarioFiles(KEYMEND_SCENARIO_DIR)), TestName);
+                         ::testing::ValuesIn(ListScenarioFiles(KEYMEND_SCENARIO_DIR)),
+                         ScenarioTestName);
 
 }  // namespace
