@@ -55,14 +55,6 @@ class CallLog {
     std::vector<Call> calls_;
 };
 
-class ActiveRegistry {
-  public:
-    explicit ActiveRegistry(MemoryRegistry& registry) { UseMemoryRegistry(&registry); }
-    ~ActiveRegistry() { UseMemoryRegistry(nullptr); }
-    ActiveRegistry(const ActiveRegistry&) = delete;
-    ActiveRegistry& operator=(const ActiveRegistry&) = delete;
-};
-
 InstallerDataOptions Options(std::size_t keys, bool damaged) {
     InstallerDataOptions options;
     options.keys = keys;
@@ -115,7 +107,7 @@ TEST(InstallerDataTest, HasTheRequestedSizeAndTheShapeOfRealInstallerData) {
 TEST(InstallerDataTest, TheDamagedProductIsTheLastCandidateAndRepairRemovesOnlyIt) {
     MemoryRegistry registry;
     InstallerDataSummary summary = GenerateInstallerData(Options(3000, true), registry);
-    ActiveRegistry active(registry);
+    ScopedActiveRegistry active(registry);
     std::vector<std::string> candidates;
     {
         // Walk order is enumeration order: the last product of the last SID.
@@ -147,7 +139,7 @@ TEST(InstallerDataTest, TheDamagedProductIsTheLastCandidateAndRepairRemovesOnlyI
 TEST(InstallerDataTest, WithoutTheDamagedProductRepairFindsNothingAndChangesNothing) {
     MemoryRegistry registry;
     GenerateInstallerData(Options(3000, false), registry);
-    ActiveRegistry active(registry);
+    ScopedActiveRegistry active(registry);
     std::string before = WriteRegFile(registry, RegFileFormat::Regedit4);
     EXPECT_EQ(RunRepair(), RepairOutcome::NotFound);
     EXPECT_EQ(WriteRegFile(registry, RegFileFormat::Regedit4), before);
@@ -174,7 +166,7 @@ TEST(FloorTest, MakesExactlyTheEnginesCallsForTheSearchAndTheRepair) {
     InstallerDataOptions options = Options(3000, true);
     MemoryRegistry registry;
     InstallerDataSummary summary = GenerateInstallerData(options, registry);
-    ActiveRegistry active(registry);
+    ScopedActiveRegistry active(registry);
     CallLog log(registry);
 
     // The search alone, up to the find.
@@ -208,7 +200,7 @@ TEST(FloorTest, MakesExactlyTheEnginesCallsForTheSearchAndTheRepair) {
 TEST(FloorTest, WalksWithoutATargetVisitEveryKeyAsTheEngineDoes) {
     MemoryRegistry registry;
     InstallerDataSummary summary = GenerateInstallerData(Options(3000, false), registry);
-    ActiveRegistry active(registry);
+    ScopedActiveRegistry active(registry);
     CallLog log(registry);
     EXPECT_EQ(SearchKey(HKEY_LOCAL_MACHINE_ROOT, kInstallerUserDataPath), REG_OK);
     std::vector<Call> engine = log.Take();
@@ -243,7 +235,7 @@ TEST(FloorTest, DeletesWithTheEnginesCallsThroughSubtreesAndSurvivors) {
     for (int floor = 0; floor < 2; ++floor) {
         MemoryRegistry registry;
         build(registry);
-        ActiveRegistry active(registry);
+        ScopedActiveRegistry active(registry);
         CallLog log(registry);
         results[floor] = floor ? FloorDelete(HKEY_LOCAL_MACHINE_ROOT, "Top\\T")
                                : DeleteKeyRepeat(HKEY_LOCAL_MACHINE_ROOT, "Top\\T");

@@ -52,14 +52,6 @@ const std::string& RegText(std::size_t keys) {
     return text;
 }
 
-class ActiveRegistry {
-  public:
-    explicit ActiveRegistry(MemoryRegistry& registry) { UseMemoryRegistry(&registry); }
-    ~ActiveRegistry() { UseMemoryRegistry(nullptr); }
-    ActiveRegistry(const ActiveRegistry&) = delete;
-    ActiveRegistry& operator=(const ActiveRegistry&) = delete;
-};
-
 // Keys that a full walk opens: UserData and everything below it.
 std::uint64_t WalkedKeys(const DataSet& data) {
     return data.summary.dataKeys + 1;
@@ -73,7 +65,7 @@ void CheckClosed(benchmark::State& state, const MemoryRegistry& registry) {
 
 void SearchKeyBench(benchmark::State& state, std::size_t keys) {
     DataSet& data = Data(keys, false);
-    ActiveRegistry active(*data.registry);
+    ScopedActiveRegistry active(*data.registry);
     RegResult result = REG_OK;
     for (auto _ : state) {
         result = SearchKey(HKEY_LOCAL_MACHINE_ROOT, kInstallerUserDataPath);
@@ -94,7 +86,7 @@ void SearchKeyBench(benchmark::State& state, std::size_t keys) {
 
 void FloorSearchBench(benchmark::State& state, std::size_t keys) {
     DataSet& data = Data(keys, false);
-    ActiveRegistry active(*data.registry);
+    ScopedActiveRegistry active(*data.registry);
     WalkCounts counts;
     RegResult result = REG_OK;
     for (auto _ : state) {
@@ -110,7 +102,7 @@ void FloorSearchBench(benchmark::State& state, std::size_t keys) {
 
 void MinimalWalkBench(benchmark::State& state, std::size_t keys) {
     DataSet& data = Data(keys, false);
-    ActiveRegistry active(*data.registry);
+    ScopedActiveRegistry active(*data.registry);
     WalkCounts counts;
     for (auto _ : state) {
         counts = WalkCounts{};
@@ -127,7 +119,7 @@ void MinimalWalkBench(benchmark::State& state, std::size_t keys) {
 template <typename Repair>
 void RepairBench(benchmark::State& state, std::size_t keys, Repair repair) {
     DataSet& data = Data(keys, true);
-    ActiveRegistry active(*data.registry);
+    ScopedActiveRegistry active(*data.registry);
     bool removed = true;
     for (auto _ : state) {
         removed = repair(data) && removed;

@@ -244,3 +244,12 @@ class MemoryRegistry {
 // it before they run the engine. Null: every operation fails with 6.
 void UseMemoryRegistry(MemoryRegistry* registry);
 MemoryRegistry* ActiveMemoryRegistry();
+
+// The active registry for the life of a scope.
+class ScopedActiveRegistry {
+  public:
+    explicit ScopedActiveRegistry(MemoryRegistry& registry) { UseMemoryRegistry(&registry); }
+    ~ScopedActiveRegistry() { UseMemoryRegistry(nullptr); }
+    ScopedActiveRegistry(const ScopedActiveRegistry&) = delete;
+    ScopedActiveRegistry& operator=(const ScopedActiveRegistry&) = delete;
+};
