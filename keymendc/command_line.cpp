@@ -1,0 +1,90 @@
+#include "command_line.h"
+
+#include <cwctype>
+
+namespace {
+
+bool Same(const wchar_t* argument, const wchar_t* word) {
+    for (; *argument != L'\0' && *word != L'\0'; ++argument, ++word) {
+        if (std::towlower(*argument) != std::towlower(*word)) {
+            return false;
+        }
+    }
+    return *argument == *word;
+}
+
+bool IsHelp(const wchar_t* argument) {
+    return Same(argument, L"/?") || Same(argument, L"-?") || Same(argument, L"-h") ||
+           Same(argument, L"--help");
+}
+
+CommandLineVerdict Refuse(std::wstring* problem, const std::wstring& text) {
+    *problem = text;
+    return CommandLineVerdict::Bad;
+}
+
+}  // namespace
+
+CommandLineVerdict ParseCommandLine(int argc, const wchar_t* const* argv, Options* options,
+                                    std::wstring* problem) {
+    if (argc <= 1) {
+        return CommandLineVerdict::Bare;
+    }
+    for (int i = 1; i < argc; ++i) {
+        if (IsHelp(argv[i])) {
+            return CommandLineVerdict::Help;
+        }
+    }
+    bool haveCommand = false;
+    bool haveBackup = false;
+    for (int i = 1; i < argc; ++i) {
+        const wchar_t* argument = argv[i];
+        bool isCommand = Same(argument, L"check") || Same(argument, L"repair");
+        if (isCommand && haveCommand) {
+            return Refuse(problem, L"more than one command: " + std::wstring(argument));
+        }
+        if (isCommand) {
+            haveCommand = true;
+            options->command = Same(argument, L"check") ? Command::Check : Command::Repair;
+        } else if (Same(argument, L"--json")) {
+            options->json = true;
+        } else if (Same(argument, L"--verbose")) {
+            options->verbose = true;
+        } else if (Same(argument, L"--backup")) {
+            if (haveBackup) {
+                return Refuse(problem, L"--backup given twice");
+            }
+            if (i + 1 >= argc || argv[i + 1][0] == L'\0') {
+                return Refuse(problem, L"--backup needs a folder");
+            }
+            haveBackup = true;
+            options->backupDir = argv[++i];
+        } else {
+            return Refuse(problem, L"unknown argument: " + std::wstring(argument));
+        }
+    }
+    if (!haveCommand) {
+        return Refuse(problem, L"no command: check or repair");
+    }
+    if (haveBackup && options->command != Command::Repair) {
+        return Refuse(problem, L"--backup goes with repair only");
+    }
+    return CommandLineVerdict::Run;
+}
+
+const wchar_t* UsageText() {
+    return L"Usage: keymendc check [--json] [--verbose]\n"
+           L"       keymendc repair [--backup DIR] [--json] [--verbose]\n"
+           L"\n"
+           L"Finds (check) or removes (repair) the damaged Brelix 1.11 registration, with the\n"
+           L"same rules as KEYMEND.EXE. Needs administrator rights; never asks anything.\n"
+           L"\n"
+           L"  --backup DIR  first write both key trees to one .reg file in DIR (reg import\n"
+           L"                restores them); if it cannot be written whole, nothing is deleted\n"
+           L"  --json        one JSON object on standard output instead of text\n"
+           L"  --verbose     every failure the repair meets, as lines on standard error\n"
+           L"\n"
+           L"Exit codes: check 1 found, 0 not found; repair 0 nothing remains, 1 not removed\n"
+           L"completely; 2 no administrator rights; 29 backup not written (nothing deleted);\n"
+           L"87 bad command line; 1618 Windows Installer busy (nothing touched).\n";
+}

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <string>
+
+enum class Command { Check, Repair };
+
+struct Options {
+    Command command = Command::Check;
+    bool json = false;
+    bool verbose = false;
+    std::wstring backupDir;  // empty: no backup
+};
+
+enum class CommandLineVerdict {
+    Run,   // options filled
+    Help,  // /?, -?, -h or --help anywhere: the usage is what was asked for
+    Bare,  // no argument at all
+    Bad,   // problem says what is wrong
+};
+
+// Reads keymendc's arguments (argv[0] is the program). Commands and options
+// ignore letter case, as Windows users expect.
+[[nodiscard]] CommandLineVerdict ParseCommandLine(int argc, const wchar_t* const* argv,
+                                                  Options* options, std::wstring* problem);
+
+// The usage text, ending with a line break.
+const wchar_t* UsageText();

@@ -1,0 +1,10 @@
+// The exit codes a deployment tool reads. Windows error codes where one
+// fits, so that the tools' own tables name them.
+#pragma once
+
+constexpr int kExitClean = 0;             // check: nothing found; repair: nothing remains
+constexpr int kExitDamaged = 1;           // check: found; repair: not removed completely
+constexpr int kExitNoRights = 2;          // as KEYMEND.EXE
+constexpr int kExitBackupFailed = 29;     // ERROR_WRITE_FAULT: nothing was deleted
+constexpr int kExitBadCommandLine = 87;   // ERROR_INVALID_PARAMETER
+constexpr int kExitInstallerBusy = 1618;  // ERROR_INSTALL_ALREADY_RUNNING: retried later

@@ -1,0 +1,35 @@
+// keymendc: KEYMEND's repair for deployment tools. Runs without a desktop,
+// never asks, and tells its outcome by exit code and standard output.
+#include <windows.h>
+
+#include "command_line.h"
+#include "console_output.h"
+#include "console_reporter.h"
+#include "exit_codes.h"
+#include "reports.h"
+#include "run_command.h"
+
+int wmain(int argc, wchar_t** argv) {
+    Options options;
+    std::wstring problem;
+    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    switch (ParseCommandLine(argc, argv, &options, &problem)) {
+        case CommandLineVerdict::Help:
+            WriteText(out, UsageText());
+            return kExitClean;
+        case CommandLineVerdict::Bare:
+            // A script that lost its command must not read as success.
+            WriteText(out, UsageText());
+            return kExitBadCommandLine;
+        case CommandLineVerdict::Bad:
+            WriteText(GetStdHandle(STD_ERROR_HANDLE),
+                      L"keymendc: " + problem + L"\n\n" + UsageText());
+            return kExitBadCommandLine;
+        case CommandLineVerdict::Run:
+            break;
+    }
+    EchoReports = options.verbose;
+    RunRecord record = RunCommand(options);
+    WriteText(out, options.json ? JsonReport(record) : TextReport(record));
+    return record.exitCode;
+}
