@@ -19,11 +19,22 @@ constexpr std::uint32_t kNameCapacity = 120;
 // Composes the path of the subkey at index 0 of key, and remembers its name.
 // False when the walk of the key ends: no subkey is left, the enumeration
 // failed, the child taken on the previous pass survived its deletion (it
-// would come back on every pass), or the child's path would not fit.
+// would come back on every pass), the child's name cannot be used, or the
+// child's path would not fit.
 bool TakeFirstChild(RegKey key, const char* path, char (&previousName)[kNameCapacity],
                     DeletionPath& childPath) {
     char name[kNameCapacity];
-    if (GetSubKeyName(key, 0, name, kNameCapacity) != REG_OK) {
+    std::uint32_t nameLength = 0;
+    RegResult enumerated = GetSubKeyName(key, 0, name, kNameCapacity, &nameLength);
+    if (enumerated == SUBKEY_NAME_UNUSABLE) {
+        // Deleting by its text would reach the key itself or a sibling.
+        ReportDiagnostic(kCaption,
+                         "Error: RegEnumKeyEx[%s] Index=0: a name of %d characters holds a NUL; "
+                         "key not emptied",
+                         path, static_cast<int>(nameLength));
+        return false;
+    }
+    if (enumerated != REG_OK) {
         return false;
     }
     if (previousName[0] != '\0' && EqualsIgnoreAsciiCase(name, previousName)) {

@@ -19,6 +19,8 @@ namespace {
 
 constexpr char kCaption[] = "SearchKey()";
 constexpr std::uint32_t kNameCapacity = 1024;
+constexpr char kUnusableNameReport[] =
+    "Error: RegEnumKeyEx[%s] Index=%d: a name of %d characters holds a NUL; subkey skipped";
 
 struct Level {
     ScopedKey key;
@@ -94,7 +96,17 @@ RegResult SearchKey(RegKey root, const char* path) {
     while (!levels.empty()) {
         Level& level = levels.back();
         walkPath.Truncate(level.pathLength);
-        if (GetSubKeyName(level.key.get(), level.nextIndex, name, kNameCapacity) != REG_OK) {
+        std::uint32_t nameLength = 0;
+        RegResult enumerated =
+            GetSubKeyName(level.key.get(), level.nextIndex, name, kNameCapacity, &nameLength);
+        if (enumerated == SUBKEY_NAME_UNUSABLE) {
+            // Its text would name the key itself, a sibling or nothing.
+            ReportDiagnostic(kCaption, kUnusableNameReport, walkPath.c_str(),
+                             static_cast<int>(level.nextIndex), static_cast<int>(nameLength));
+            ++level.nextIndex;
+            continue;
+        }
+        if (enumerated != REG_OK) {
             levels.pop_back();
             continue;
         }

@@ -117,6 +117,8 @@ std::string ChangeCase(std::string name, int how) {
     return name;
 }
 
+// A NUL stays: the native API makes such names, and the 8-bit calls cannot
+// spell them.
 std::string KeySafe(std::string name) {
     if (name.empty()) {
         return "0";
@@ -124,8 +126,6 @@ std::string KeySafe(std::string name) {
     for (char& c : name) {
         if (c == '\\') {
             c = '|';
-        } else if (c == '\0') {
-            c = '\x7F';
         } else if (c == '\n') {
             c = '\v';
         }

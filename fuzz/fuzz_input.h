@@ -19,8 +19,8 @@
 // A name is a kind byte, low two bits: 0 literal (length byte, bytes),
 // 1 repeat (byte, length byte), 2 a word of the dictionary (index byte),
 // 3 a product code made of a 16-bit number; bits 2-3 change letter case.
-// Key names are never empty and never hold a backslash, NUL or line feed,
-// as no key made through the 8-bit API does and no .reg file can say.
+// Key names are never empty and never hold a backslash or line feed; they
+// may hold a NUL, as names made through the native API do.
 // A path is a count byte and that many names; a word may hold backslashes.
 // Data is a kind byte: 0 literal (u16 length, bytes), 1 a word, 2 a word
 // and its NUL, 3 repeat (byte, u16 length), 4 "1.11.00" and two bytes.

@@ -878,14 +878,16 @@ RegResult MemoryRegistry::DeleteKey(RegKey parent, const char* childName, NodeId
         return result;
     }
     *reached = start;
-    if (childName == nullptr || childName[0] == '\0') {
+    if (childName == nullptr) {
         return REG_ERROR_INVALID_PARAMETER;
     }
+    // As on Windows, an empty name opens the parent itself, which goes.
     NodeId child = ResolveCached(start, childName, &result);
     if (child == kNoNode) {
         return result;
     }
-    if ((Allowed(child) & ACCESS_DELETE) == 0 || nodes_[child].childCount > 0) {
+    if (nodes_[child].parent == kNoNode || (Allowed(child) & ACCESS_DELETE) == 0 ||
+        nodes_[child].childCount > 0) {
         return REG_ERROR_ACCESS_DENIED;
     }
     Unlink(child);

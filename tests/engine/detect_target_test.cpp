@@ -39,7 +39,9 @@ class DetectTargetTest : public ::testing::Test {
 TEST(VersionTest, BuildNumberMustLieFrom11To89) {
     for (const char* passes :
          {"1.11.0015", "1.11.0050", "1.11.0060", "1.11.0075", "1.11.0011", "1.11.0089", "1.11.XY50",
-          "1.11.0050 beta", "1.11.006", "1.11.00:", "1.11.00="}) {
+          "1.11.0050 beta", "1.11.006", "1.11.00:", "1.11.00=",
+          // Bytes from 128 count as negative numbers.
+          "1.11.009\xFF", "1.11.00:\xE0"}) {
         EXPECT_TRUE(IsDamagedReleaseVersion(passes)) << passes;
     }
     for (const char* fails : {"1.11.0010", "1.11.0090", "1.12.0050", "1.11.50", "1.11", "",

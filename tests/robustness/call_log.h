@@ -23,6 +23,8 @@ struct CallRecord {
     // Delete: the key had subkeys at the moment of the call. Enum: it still
     // had a subkey at the index when the registry said there was none.
     bool subjectHadSubkeys = false;
+    // Enum: the name returned holds a NUL, so its text names another key.
+    bool unusableName = false;
 };
 
 void StartCallLog();

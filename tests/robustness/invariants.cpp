@@ -31,6 +31,12 @@ constexpr KnownReport kKnownReports[] = {
     {"DeleteKeyRepeat()", "ERROR_INVALID_PARAMETER", false, false},
     {"DeleteKeyRepeat()", "Error: RegOpenKeyEx[%s] Result=%d", false, true},
     {"DeleteKeyRepeat()", "Error: Child%d: RegOpenKeyEx[%s]: Result=%d", false, true},
+    {"SearchKey()",
+     "Error: RegEnumKeyEx[%s] Index=%d: a name of %d characters holds a NUL; subkey skipped", false,
+     true},
+    {"DeleteKeyRepeat()",
+     "Error: RegEnumKeyEx[%s] Index=0: a name of %d characters holds a NUL; key not emptied", false,
+     true},
 };
 
 bool IsDigit(char c) {
@@ -107,6 +113,13 @@ struct ExpectedReport {
 bool ReportForCall(const CallRecord& call, bool deletion, ExpectedReport* expected) {
     std::string code = std::to_string(static_cast<std::int32_t>(call.result));
     std::string caption = deletion ? "DeleteKeyRepeat()" : "SearchKey()";
+    if (call.kind == CallKind::Enum && call.unusableName) {
+        *expected = ExpectedReport{caption, "Error: RegEnumKeyEx[" + EscapeFormat(call.path) +
+                                                "] Index=" + std::to_string(call.index) +
+                                                ": a name of %d characters holds a NUL; " +
+                                                (deletion ? "key not emptied" : "subkey skipped")};
+        return true;
+    }
     if (call.kind == CallKind::Enum && call.result != REG_ERROR_NO_MORE_ITEMS) {
         *expected = ExpectedReport{"GetSubKeyName", "ERROR: RegEnumKeyEx()"};
         return true;
@@ -279,7 +292,8 @@ class Checker {
                     engineRefused_.insert(child);
                 }
             } else if (childTarget != nullptr &&
-                       (child->name.empty() || childComposed > kDeletionPathLimit)) {
+                       (child->name.empty() || child->name.find('\0') != std::string::npos ||
+                        childComposed > kDeletionPathLimit)) {
                 engineRefused_.insert(child);
             }
             if (childTarget != nullptr) {
@@ -463,7 +477,8 @@ class Checker {
         for (std::size_t i = 0; i < run_.calls.size(); ++i) {
             const CallRecord& call = run_.calls[i];
             ExpectedReport report;
-            if (call.result != REG_OK && ReportForCall(call, i >= deletionStart_, &report)) {
+            if ((call.result != REG_OK || call.unusableName) &&
+                ReportForCall(call, i >= deletionStart_, &report)) {
                 expected.push_back(std::move(report));
             }
         }

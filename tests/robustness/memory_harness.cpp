@@ -1,5 +1,6 @@
 #include "memory_harness.h"
 
+#include <cstring>
 #include <unordered_map>
 #include <utility>
 
@@ -73,6 +74,7 @@ RegResult RegistryEnumKey(RegKey key, std::uint32_t index, char* name, std::uint
     record.path = subject.path;
     record.index = index;
     record.result = result;
+    record.unusableName = result == REG_OK && std::strlen(name) != *nameChars;
     if (result == REG_ERROR_NO_MORE_ITEMS) {
         // Only an injected failure ends an enumeration early.
         MemoryRegistry::NodeId node = Active->FindPath(subject.root, subject.path);

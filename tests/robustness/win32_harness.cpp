@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <cstring>
 #include <map>
 #include <utility>
 
@@ -116,6 +117,7 @@ RegResult RegistryEnumKey(RegKey key, std::uint32_t index, char* name, std::uint
     record.path = subject.path;
     record.index = index;
     record.result = result;
+    record.unusableName = result == REG_OK && std::strlen(name) != *nameChars;
     if (result == REG_ERROR_NO_MORE_ITEMS) {
         record.subjectHadSubkeys = SubkeyCount(subject) > index;
     }

@@ -55,6 +55,10 @@ std::string ReadAsNarrow(const std::string& path) {
     return bytes;
 }
 
+bool HoldsNul(const std::string& path) {
+    return path.find('\0') != std::string::npos;
+}
+
 bool ParseOperation(const std::string& word, RegOperation* op) {
     static const std::pair<const char*, RegOperation> kOperations[] = {
         {"open", RegOperation::Open},
@@ -158,6 +162,16 @@ bool ApplyDirective(const std::string& keyword, const std::string& value,
         scenario->injections.push_back(injection);
         return !words.fail() && ParseOperation(op, &scenario->injections.back().op);
     }
+    if (keyword == "nul-key") {
+        ScenarioKey key;
+        std::string path = value;
+        for (std::size_t at; (at = path.find("<NUL>")) != std::string::npos;) {
+            path.replace(at, 5, 1, '\0');
+        }
+        scenario->nulKeys.push_back(key);
+        return ParseRootedKey(path, &scenario->nulKeys.back()) &&
+               HoldsNul(scenario->nulKeys.back().path);
+    }
     if (keyword == "platform") {
         scenario->memoryOnly = value == "memory";
         return true;
@@ -243,6 +257,9 @@ bool LoadScenarioRegistry(const Scenario& scenario, MemoryRegistry& registry, st
             *error = file + ":" + std::to_string(fileError.line) + ": " + fileError.message;
             return false;
         }
+    }
+    for (const ScenarioKey& key : scenario.nulKeys) {
+        registry.CreatePath(key.root, key.path);
     }
     return true;
 }

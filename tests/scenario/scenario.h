@@ -13,6 +13,8 @@
 //   ; allow: <hex mask> <key>      the only rights that key grants
 //   ; inject: open|enum|query|delete <nth> <code>
 //   ; platform: memory             runs on the in-memory registry only
+//   ; nul-key: <key>               a leaf key whose name holds a NUL, written
+//                                  <NUL>; only the native API can make it
 // Keys are written with their root: HKEY_LOCAL_MACHINE\... or HKEY_USERS\...
 #pragma once
 
@@ -59,6 +61,7 @@ struct Scenario {
     std::vector<ScenarioAccess> access;
     std::vector<ScenarioInjection> injections;
     bool memoryOnly = false;
+    std::vector<ScenarioKey> nulKeys;  // paths hold their NULs
 };
 
 // Reads the directives of the scenario file at path; false with a message

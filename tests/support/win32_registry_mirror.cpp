@@ -5,6 +5,9 @@
 #include <sddl.h>
 
 #include <cstdio>
+#include <cstring>
+
+#include "support/win32_counted_names.h"
 
 namespace {
 
@@ -63,6 +66,16 @@ RegResult WriteKey(const MemoryRegistry& source, MemoryRegistry::NodeId node, HK
     }
     for (MemoryRegistry::NodeId child : source.Children(node)) {
         std::string name(source.Name(child));
+        if (IsCountedOnlyName(name)) {
+            RegResult result = source.Children(child).empty() && source.Values(child).empty()
+                                   ? CreateCountedKey(key, name)
+                                   : REG_ERROR_INVALID_PARAMETER;
+            if (result != REG_OK) {
+                *error = Describe("NtCreateKey (a leaf without values)", path, result);
+                return result;
+            }
+            continue;
+        }
         LiveKey childKey;
         RegResult result = childKey.Create(key, name);
         if (result != REG_OK) {
@@ -125,12 +138,19 @@ RegResult ReadKey(HKEY key, MemoryRegistry& into, MemoryRegistry::NodeId node,
             return static_cast<RegResult>(status);
         }
         liveOrder.emplace_back(name, nameChars);
+        if (std::strlen(name) != nameChars) {
+            result = EnumCountedName(key, index, &liveOrder.back());
+            if (result != REG_OK) {
+                *error = Describe("RegEnumKeyExW", path, result);
+                return result;
+            }
+        }
     }
     std::string liveList;
     for (const std::string& name : liveOrder) {
         MemoryRegistry::NodeId child = into.CreateKey(node, name);
         liveList += name + "\n";
-        if (depth == 0) {
+        if (depth == 0 || IsCountedOnlyName(name)) {
             continue;
         }
         LiveKey childKey;
@@ -236,8 +256,20 @@ RegResult ForceDelete(HKEY parent, const std::string& name, const std::string& p
             break;
         }
         children.emplace_back(child, childChars);
+        if (std::strlen(child) != childChars &&
+            EnumCountedName(key.get(), index, &children.back()) != REG_OK) {
+            children.pop_back();
+        }
     }
     for (const std::string& child : children) {
+        if (IsCountedOnlyName(child)) {
+            result = DeleteCountedKey(key.get(), child);
+            if (result != REG_OK && result != REG_ERROR_FILE_NOT_FOUND) {
+                *error = Describe("NtDeleteKey", path + "\\(a name holding NUL)", result);
+                return result;
+            }
+            continue;
+        }
         result = ForceDelete(key.get(), child, path + "\\" + child, error);
         if (result != REG_OK) {
             return result;
