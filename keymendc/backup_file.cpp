@@ -17,7 +17,9 @@ std::wstring BackupFileName(const std::wstring& folder) {
     wchar_t stamp[32];
     std::swprintf(stamp, 32, L"%04u%02u%02u-%02u%02u%02u", now.wYear, now.wMonth, now.wDay,
                   now.wHour, now.wMinute, now.wSecond);
-    std::wstring name = folder;
+    wchar_t full[MAX_PATH];
+    DWORD length = GetFullPathNameW(folder.c_str(), MAX_PATH, full, nullptr);
+    std::wstring name = (length > 0 && length < MAX_PATH) ? std::wstring(full) : folder;
     if (name.back() != L'\\' && name.back() != L'/') {
         name += L'\\';
     }

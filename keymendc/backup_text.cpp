@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 #include <vector>
 
 namespace {
@@ -84,6 +85,9 @@ LONG AppendValues(HKEY key, DWORD valueCount, DWORD maxNameChars, DWORD maxDataB
         if (result != ERROR_SUCCESS) {
             return result;
         }
+        if (std::wcslen(name.data()) != nameChars) {
+            return ERROR_INVALID_NAME;
+        }
         *text += ValueLine(std::wstring(name.data(), nameChars), type, data.data(), dataBytes);
     }
     return ERROR_SUCCESS;
@@ -112,6 +116,10 @@ LONG AppendOpenKey(HKEY key, const std::wstring& fullName, std::wstring* text) {
         if (result != ERROR_SUCCESS) {
             return result;
         }
+        // A name holding a NUL can be neither opened by its text nor written to a .reg file.
+        if (std::wcslen(name) != nameChars) {
+            return ERROR_INVALID_NAME;
+        }
         OpenedKey child;
         result = RegOpenKeyExW(key, name, 0, KEY_READ, &child.key);
         if (result != ERROR_SUCCESS) {
@@ -136,8 +144,8 @@ std::wstring ValueLine(const std::wstring& name, DWORD type, const BYTE* data, D
     if (type == REG_DWORD && size == sizeof(DWORD)) {
         DWORD value = 0;
         std::memcpy(&value, data, sizeof value);
-        wchar_t digits[16];
-        std::swprintf(digits, 16, L"dword:%08lx\r\n", static_cast<unsigned long>(value));
+        wchar_t digits[24];
+        std::swprintf(digits, 24, L"dword:%08lx\r\n", static_cast<unsigned long>(value));
         return line + digits;
     }
     wchar_t prefix[24];

@@ -11,7 +11,8 @@ constexpr wchar_t kBackupHeader[] = L"Windows Registry Editor Version 5.00\r\n\r
 
 // Appends rootName\path and everything below it to text: each key as a
 // [header], its values, a blank line. A key or value that cannot be read
-// whole ends the walk with its error code; text then holds a part only.
+// whole, or whose name holds a NUL (ERROR_INVALID_NAME), ends the walk with
+// its error code; text then holds a part only.
 [[nodiscard]] LONG AppendKeyTree(HKEY root, const wchar_t* rootName, const std::wstring& path,
                                  std::wstring* text);
 

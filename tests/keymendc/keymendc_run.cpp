@@ -1,0 +1,84 @@
+#include "keymendc_run.h"
+
+#include <fstream>
+#include <iterator>
+
+namespace {
+
+constexpr DWORD kPatience = 60000;
+
+HANDLE CreateCatcher(const wchar_t* path) {
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    return CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+}  // namespace
+
+std::string ReadWholeFile(const wchar_t* path) {
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), {});
+}
+
+ProgramRun RunProgram(const std::wstring& program, const std::wstring& arguments) {
+    ProgramRun run;
+    HANDLE out = CreateCatcher(L"keymendc_stdout.txt");
+    HANDLE err = CreateCatcher(L"keymendc_stderr.txt");
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = out;
+    startup.hStdError = err;
+    std::wstring commandLine = L"\"" + program + L"\" " + arguments;
+    PROCESS_INFORMATION process = {};
+    if (CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr,
+                       nullptr, &startup, &process)) {
+        if (WaitForSingleObject(process.hProcess, kPatience) != WAIT_OBJECT_0) {
+            TerminateProcess(process.hProcess, 0xFFFFFFFF);
+        }
+        GetExitCodeProcess(process.hProcess, &run.exitCode);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+    CloseHandle(out);
+    CloseHandle(err);
+    run.out = ReadWholeFile(L"keymendc_stdout.txt");
+    run.err = ReadWholeFile(L"keymendc_stderr.txt");
+    return run;
+}
+
+ProgramRun RunKeymendc(const std::wstring& arguments) {
+    return RunProgram(L"" KEYMENDC_EXE, arguments);
+}
+
+ProgramRun RunRegExe(const std::wstring& arguments) {
+    wchar_t system[MAX_PATH];
+    GetSystemDirectoryW(system, MAX_PATH);
+    return RunProgram(std::wstring(system) + L"\\reg.exe", arguments);
+}
+
+std::string LastLine(const std::string& text) {
+    std::string trimmed = text;
+    while (!trimmed.empty() && (trimmed.back() == '\n' || trimmed.back() == '\r')) {
+        trimmed.pop_back();
+    }
+    std::size_t cut = trimmed.rfind('\n');
+    return cut == std::string::npos ? trimmed : trimmed.substr(cut + 1);
+}
+
+std::string WideToUtf8(const std::wstring& text) {
+    std::string utf8(text.size() * 3, '\0');
+    int bytes = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                    &utf8[0], static_cast<int>(utf8.size()), nullptr, nullptr);
+    utf8.resize(static_cast<std::size_t>(bytes));
+    return utf8;
+}
+
+std::string AnsiToUtf8(const std::string& text) {
+    std::wstring wide(text.size(), L'\0');
+    int chars = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0],
+                                    static_cast<int>(wide.size()));
+    wide.resize(static_cast<std::size_t>(chars));
+    return WideToUtf8(wide);
+}

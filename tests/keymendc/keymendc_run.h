@@ -1,0 +1,27 @@
+// keymendc.exe run as a deployment tool runs it: arguments, standard output
+// and error caught in files, the exit code read.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+struct ProgramRun {
+    DWORD exitCode = 0xFFFFFFFF;  // also when the program could not start
+    std::string out;              // bytes as written: UTF-8 for a file
+    std::string err;
+};
+
+// Runs program with arguments (after its quoted path) and waits for it.
+ProgramRun RunProgram(const std::wstring& program, const std::wstring& arguments);
+ProgramRun RunKeymendc(const std::wstring& arguments);
+ProgramRun RunRegExe(const std::wstring& arguments);
+
+// The last line of text, without its CRLF.
+std::string LastLine(const std::string& text);
+
+std::string ReadWholeFile(const wchar_t* path);
+std::string WideToUtf8(const std::wstring& text);
+
+// Text in the system's ANSI code page as UTF-8, as keymendc writes it.
+std::string AnsiToUtf8(const std::string& text);
