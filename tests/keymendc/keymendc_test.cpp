@@ -102,16 +102,55 @@ bool WriteExtraValues() {
     return true;
 }
 
-// Both trees as reg.exe exports them; "(none)" for a tree that is gone.
-std::string ExportBothTrees() {
-    std::string exported;
-    for (const std::wstring& key : {kProductKey, kDataKey}) {
-        DeleteFileW(L"keymendc_export.reg");
-        ProgramRun run = RunRegExe(L"export \"" + key + L"\" keymendc_export.reg /y");
-        exported += run.exitCode == 0 ? ReadWholeFile(L"keymendc_export.reg") : "(none)";
-        exported += "\n";
+// A tree read back through the wide calls: every key, and every value's
+// name, type and bytes exactly. reg.exe export would not do: Wine's writes
+// a REG_DWORD of two bytes as four.
+void ReadBack(HKEY key, const std::wstring& name, std::string* text) {
+    *text += "[" + WideToUtf8(name) + "]\n";
+    wchar_t valueName[16384];
+    BYTE data[4096];
+    for (DWORD index = 0;; ++index) {
+        DWORD nameChars = 16384;
+        DWORD size = sizeof data;
+        DWORD type = 0;
+        if (RegEnumValueW(key, index, valueName, &nameChars, nullptr, &type, data, &size) !=
+            ERROR_SUCCESS) {
+            break;
+        }
+        *text +=
+            WideToUtf8(std::wstring(valueName, nameChars)) + " type " + std::to_string(type) + ":";
+        for (DWORD i = 0; i < size; ++i) {
+            *text += " " + std::to_string(data[i]);
+        }
+        *text += "\n";
     }
-    return exported;
+    wchar_t childName[256];
+    for (DWORD index = 0;; ++index) {
+        DWORD chars = 256;
+        HKEY child = nullptr;
+        if (RegEnumKeyExW(key, index, childName, &chars, nullptr, nullptr, nullptr, nullptr) !=
+                ERROR_SUCCESS ||
+            RegOpenKeyExW(key, childName, 0, KEY_READ, &child) != ERROR_SUCCESS) {
+            break;
+        }
+        ReadBack(child, name + L"\\" + childName, text);
+        RegCloseKey(child);
+    }
+}
+
+// Both trees; "(none)" for a tree that is gone.
+std::string ReadBackBothTrees() {
+    std::string text;
+    for (const std::wstring& top : {kProductKey, kDataKey}) {
+        HKEY key = nullptr;
+        if (RegOpenKeyExW(RootOf(top), PathOf(top).c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
+            text += "(none)\n";
+            continue;
+        }
+        ReadBack(key, top, &text);
+        RegCloseKey(key);
+    }
+    return text;
 }
 
 // The damaged registration on the live registry for one test.
@@ -162,7 +201,7 @@ using KeymendcBackup = DamagedRegistration;
 
 TEST_F(KeymendcBackup, RegImportRestoresBothTreesExactly) {
     ASSERT_TRUE(WriteExtraValues());
-    std::string before = ExportBothTrees();
+    std::string before = ReadBackBothTrees();
     ASSERT_EQ(before.find("(none)"), std::string::npos) << before;
     std::wstring folder = EmptyFolder(L"keymendc_backups");
 
@@ -175,15 +214,15 @@ TEST_F(KeymendcBackup, RegImportRestoresBothTreesExactly) {
     ASSERT_EQ(files.size(), 1u) << "the backup alone, no partial file";
     std::wstring file = folder + L"\\" + files[0];
     EXPECT_EQ(report["backup"]["file"], WideToUtf8(file));
-    EXPECT_EQ(ExportBothTrees(), "(none)\n(none)\n");
+    EXPECT_EQ(ReadBackBothTrees(), "(none)\n(none)\n");
 
     ProgramRun import = RunRegExe(L"import \"" + file + L"\"");
     EXPECT_EQ(import.exitCode, 0u) << import.out << import.err;
-    EXPECT_EQ(ExportBothTrees(), before);
+    EXPECT_EQ(ReadBackBothTrees(), before);
 }
 
 TEST_F(KeymendcBackup, FolderThatCannotBeWrittenDeletesNothing) {
-    std::string before = ExportBothTrees();
+    std::string before = ReadBackBothTrees();
     ProgramRun repair = RunKeymendc(L"repair --json --backup C:\\keymendc-missing\\deeper");
     EXPECT_EQ(repair.exitCode, 29u) << repair.out;
     nlohmann::json report = nlohmann::json::parse(repair.out, nullptr, false);
@@ -191,7 +230,7 @@ TEST_F(KeymendcBackup, FolderThatCannotBeWrittenDeletesNothing) {
     EXPECT_EQ(report["outcome"], "backup-failed");
     EXPECT_TRUE(report["deletions"].empty());
     EXPECT_EQ(report["backup"]["file"], nullptr);
-    EXPECT_EQ(ExportBothTrees(), before);
+    EXPECT_EQ(ReadBackBothTrees(), before);
 }
 
 // Held by "another installation" for the life of one test.
@@ -215,14 +254,14 @@ class InstallerMutex {
 using KeymendcRefusal = DamagedRegistration;
 
 void ExpectRefusal(DWORD exitCode, const char* summary) {
-    std::string before = ExportBothTrees();
+    std::string before = ReadBackBothTrees();
     for (const wchar_t* command : {L"check", L"repair", L"repair --backup C:\\windows\\temp"}) {
         ProgramRun run = RunKeymendc(command);
         EXPECT_EQ(run.exitCode, exitCode) << command;
         EXPECT_EQ(LastLine(run.out).rfind(summary, 0), 0u) << run.out;
         EXPECT_EQ(run.err, "");
     }
-    EXPECT_EQ(ExportBothTrees(), before);
+    EXPECT_EQ(ReadBackBothTrees(), before);
 }
 
 TEST_F(KeymendcRefusal, WindowsInstallerBusyGives1618) {
@@ -263,7 +302,7 @@ const BadCommandLine kCommandLines[] = {
 using KeymendcCommandLine = DamagedRegistration;
 
 TEST_F(KeymendcCommandLine, EachBadLineGivesItsCodeAndTheUsage) {
-    std::string before = ExportBothTrees();
+    std::string before = ReadBackBothTrees();
     for (const BadCommandLine& line : kCommandLines) {
         ProgramRun run = RunKeymendc(line.arguments);
         std::string arguments(line.arguments, line.arguments + std::wcslen(line.arguments));
@@ -273,7 +312,7 @@ TEST_F(KeymendcCommandLine, EachBadLineGivesItsCodeAndTheUsage) {
         EXPECT_NE(usage.find("Usage: keymendc check"), std::string::npos) << arguments;
         EXPECT_EQ(other, "") << arguments;
     }
-    EXPECT_EQ(ExportBothTrees(), before) << "a bad command line ran something";
+    EXPECT_EQ(ReadBackBothTrees(), before) << "a bad command line ran something";
 }
 
 }  // namespace
