@@ -42,6 +42,11 @@ bool LoadOwnScenario(const std::string& path, OwnScenario* own, std::string* err
             return false;
         }
     }
+    for (ScenarioKey& key : scenario.nulKeys) {
+        MakeOwn(key);
+        own->seed.CreatePath(key.root, key.path);
+        own->expected.CreatePath(key.root, key.path);
+    }
     for (ScenarioKey& key : scenario.deleted) {
         MakeOwn(key);
         MemoryRegistry::NodeId node = own->expected.FindPath(key.root, key.path);

@@ -291,9 +291,9 @@ class Checker {
                     childComposed > kDeletionPathLimit) {
                     engineRefused_.insert(child);
                 }
-            } else if (childTarget != nullptr &&
-                       (child->name.empty() || child->name.find('\0') != std::string::npos ||
-                        childComposed > kDeletionPathLimit)) {
+            } else if (childTarget != nullptr && (child->name.empty() || child->unspellable ||
+                                                  child->name.find('\0') != std::string::npos ||
+                                                  childComposed > kDeletionPathLimit)) {
                 engineRefused_.insert(child);
             }
             if (childTarget != nullptr) {
@@ -417,6 +417,11 @@ class Checker {
                 case CallKind::Query:
                     break;
                 case CallKind::Delete:
+                    // A failed delete of a name that names no key changes
+                    // nothing: a name the code page cannot spell comes so.
+                    if (subject == nullptr && call.result != REG_OK) {
+                        break;
+                    }
                     if (subject == nullptr || insideTargets_.count(subject) == 0) {
                         Violation("delete attempted outside the target trees: " + where);
                     }

@@ -29,6 +29,9 @@ struct SnapshotValue {
 
 struct SnapshotKey {
     std::string name;
+    // The 8-bit calls cannot name the key: its name holds a NUL or
+    // characters that the ANSI code page lacks (the name is then UTF-8).
+    bool unspellable = false;
     std::vector<SnapshotValue> values;  // sorted by folded name
     // By folded name; the pointer keeps a key's address fixed for its life.
     std::map<std::string, std::unique_ptr<SnapshotKey>> subkeys;

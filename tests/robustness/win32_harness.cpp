@@ -44,6 +44,23 @@ DWORD SubkeyCount(const RegistryLocation& key) {
     return count;
 }
 
+// The name as the 8-bit calls spell it; UTF-8, and unspellable, when the
+// ANSI code page lacks a character or the name holds a NUL.
+std::string NarrowName(const wchar_t* name, DWORD chars, bool* unspellable) {
+    int length = static_cast<int>(chars);
+    BOOL defaulted = FALSE;
+    std::string narrow(chars * 4 + 1, '\0');
+    int bytes = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, name, length, &narrow[0],
+                                    static_cast<int>(narrow.size()), nullptr, &defaulted);
+    *unspellable = defaulted || wcslen(name) != chars;
+    if (defaulted) {
+        bytes = WideCharToMultiByte(CP_UTF8, 0, name, length, &narrow[0],
+                                    static_cast<int>(narrow.size()), nullptr, nullptr);
+    }
+    narrow.resize(bytes > 0 ? static_cast<std::size_t>(bytes) : 0);
+    return narrow;
+}
+
 void SnapshotInto(HKEY key, SnapshotKey& into) {
     DWORD subkeys = 0;
     DWORD values = 0;
@@ -66,16 +83,20 @@ void SnapshotInto(HKEY key, SnapshotKey& into) {
         }
     }
     into.SortValues();
-    char subkeyName[512];
+    wchar_t subkeyName[512];
     for (DWORD i = 0;; ++i) {
-        DWORD chars = sizeof subkeyName;
-        if (RegEnumKeyExA(key, i, subkeyName, &chars, nullptr, nullptr, nullptr, nullptr) !=
+        DWORD chars = sizeof subkeyName / sizeof subkeyName[0];
+        if (RegEnumKeyExW(key, i, subkeyName, &chars, nullptr, nullptr, nullptr, nullptr) !=
             ERROR_SUCCESS) {
             break;
         }
+        bool unspellable = false;
+        SnapshotKey* child = into.AddSubkey(NarrowName(subkeyName, chars, &unspellable));
+        child->unspellable = unspellable;
+        // A name holding a NUL would open the key itself: taken as a leaf.
         HKEY subkey = nullptr;
-        SnapshotKey* child = into.AddSubkey(std::string(subkeyName, chars));
-        if (RegOpenKeyExA(key, subkeyName, 0, KEY_READ, &subkey) == ERROR_SUCCESS) {
+        if (wcslen(subkeyName) == chars &&
+            RegOpenKeyExW(key, subkeyName, 0, KEY_READ, &subkey) == ERROR_SUCCESS) {
             SnapshotInto(subkey, *child);
             RegCloseKey(subkey);
         }

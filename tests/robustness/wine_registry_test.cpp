@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "win32_harness.h"
 
@@ -69,9 +70,11 @@ bool SetText(RegKey root, const std::string& path, const char* name, const std::
     return result == ERROR_SUCCESS;
 }
 
+// Wide, so that names the ANSI code page cannot spell go too.
 void RemoveTree(RegKey root, const std::string& path) {
-    RegDeleteTreeA(Root(root), path.c_str());
-    RegDeleteKeyA(Root(root), path.c_str());
+    std::wstring wide(path.begin(), path.end());
+    RegDeleteTreeW(Root(root), wide.c_str());
+    RegDeleteKeyW(Root(root), wide.c_str());
 }
 
 std::string DataPath(const std::string& sid = kSid, const std::string& code = kCode) {
@@ -239,6 +242,58 @@ TEST_F(WineRegistry, KeyWithAHundredThousandSubkeys) {
     std::printf("[ wine     ] 100,000 subkeys: built in %.1f s, repaired and checked in %.1f s\n",
                 std::chrono::duration<double>(built - begin).count(),
                 std::chrono::duration<double>(done - built).count());
+}
+
+bool SpelledByCodePage(const std::wstring& name) {
+    BOOL defaulted = FALSE;
+    char narrow[64];
+    return WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, name.c_str(),
+                               static_cast<int>(name.size()), narrow, sizeof narrow, nullptr,
+                               &defaulted) > 0 &&
+           !defaulted;
+}
+
+// The 8-bit enumeration gives "?" for what the ANSI code page lacks (on a
+// Japanese system: accented Latin letters, emoji; Cyrillic is there), and
+// the text may then name a sibling or nothing. Inside a target such a key
+// cannot be deleted; outside, nothing may change.
+TEST_F(WineRegistry, NamesTheCodePageCannotSpell) {
+    const std::string kNearMiss = "0A1B2C3D4E5F60718293A4B5C6D7E8F9";
+    const struct {
+        RegKey root;
+        std::string parent;
+        bool insideTarget;
+        std::vector<std::wstring> names;
+    } cases[] = {
+        {HKEY_USERS_ROOT, ProductPath(), true, {L"A\u00E9"}},
+        {HKEY_LOCAL_MACHINE_ROOT, DataPath(), true, {L"A\U0001F600"}},
+        {HKEY_LOCAL_MACHINE_ROOT, DataPath(), true, {L"A?", L"A\u00E9"}},
+        {HKEY_LOCAL_MACHINE_ROOT, DataPath(), true, {L"\u0416"}},
+        {HKEY_LOCAL_MACHINE_ROOT, DataPath(kSid, kNearMiss), false, {L"A\u00E9", L"A?"}},
+        {HKEY_LOCAL_MACHINE_ROOT, kUserData + "\\" + kSid, false, {L"\u00E9\U0001F600"}},
+        {HKEY_USERS_ROOT, kSid + "\\Software", false, {L"A\u00E9", L"A?"}},
+    };
+    std::printf("[ wine     ] ANSI code page %u\n", GetACP());
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.parent);
+        RemoveTestKeys();
+        ASSERT_TRUE(AddProduct(kSid, kNearMiss, "1.11.0090"));
+        ASSERT_TRUE(AddProduct(kSid, kCode, "1.11.0050"));
+        HKEY parent = nullptr;
+        ASSERT_TRUE(CreatePath(c.root, c.parent, &parent));
+        bool spelled = true;
+        for (const std::wstring& name : c.names) {
+            HKEY child = nullptr;
+            ASSERT_EQ(RegCreateKeyExW(parent, name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                      &child, nullptr),
+                      ERROR_SUCCESS);
+            RegCloseKey(child);
+            spelled = spelled && SpelledByCodePage(name);
+        }
+        RegCloseKey(parent);
+        bool kept = c.insideTarget && !spelled;
+        EXPECT_EQ(RepairChecked(), kept ? RepairOutcome::NotRemoved : RepairOutcome::Removed);
+    }
 }
 
 // The other process: adds and deletes near-miss products of the churn user

@@ -135,7 +135,8 @@ std::string EnumResult(Calls& calls, RegKey key, std::uint32_t index, std::uint3
     RegResult result = calls.Enum(key, index, name, &nameChars, className, &classChars);
     std::string text = "result " + std::to_string(result) + " chars " + std::to_string(nameChars);
     if (result == REG_OK) {
-        text += " name " + std::string(name, nameChars) + " terminated " +
+        // Only the text: a name holding a NUL ends there for the 8-bit calls.
+        text += " name " + std::string(name) + " terminated " +
                 std::to_string(name[nameChars] == '\0') + " class chars " +
                 std::to_string(classChars) + " class empty " + std::to_string(className[0] == '\0');
     }
@@ -320,7 +321,45 @@ const Case kCases[] = {
          c.Close(key);
          return text;
      }},
+    // Subkeys of Veiled: NUL "hidden", "A", "A" NUL "x", "B". Their texts
+    // name the key itself, a sibling, or nothing.
+    {"NamesHoldingNul", 0,
+     [](Calls& c) {
+         RegKey veiled = 0;
+         if (c.Open(HKEY_LOCAL_MACHINE_ROOT, Path("Veiled").c_str(), ACCESS_KEY_ALL, &veiled) !=
+             0) {
+             return std::string("open failed");
+         }
+         std::string text;
+         for (std::uint32_t index = 0; index < 5; ++index) {
+             text += EnumResult(c, veiled, index, 256) + "; ";
+         }
+         text += "open of the empty name " + OpenResult(c, veiled, "", ACCESS_KEY_READ) +
+                 "; of the key with a trailing backslash " +
+                 OpenResult(c, HKEY_LOCAL_MACHINE_ROOT, Path("Veiled\\"), ACCESS_KEY_READ) +
+                 "; delete of the empty name " + std::to_string(c.Delete(veiled, "")) +
+                 "; delete of A " + std::to_string(c.Delete(veiled, "A")) + "; ";
+         for (std::uint32_t index = 0; index < 3; ++index) {
+             text += EnumResult(c, veiled, index, 256) + "; ";
+         }
+         RegKey leaf = 0;
+         if (c.Open(veiled, "B", ACCESS_KEY_ALL, &leaf) == 0) {
+             text += "delete of B by its empty name " + std::to_string(c.Delete(leaf, "")) +
+                     "; open of B " + OpenResult(c, veiled, "B", ACCESS_KEY_READ);
+             c.Close(leaf);
+         }
+         c.Close(veiled);
+         return text;
+     }},
 };
+
+// Keys that only the native API can name; see NamesHoldingNul.
+void AddVeiledKeys(MemoryRegistry& registry) {
+    for (std::string name :
+         {std::string("\0hidden", 7), std::string("A"), std::string("A\0x", 3), std::string("B")}) {
+        registry.CreatePath(HKEY_LOCAL_MACHINE_ROOT, Path("Veiled\\") + name);
+    }
+}
 
 class Agreement : public ::testing::TestWithParam<std::size_t> {};
 
@@ -329,11 +368,13 @@ TEST_P(Agreement, MemoryAnswersAsTheRealRegistry) {
     std::string error;
     MemoryRegistry seed;
     ASSERT_TRUE(LoadRegFile(seed, kSeed, nullptr));
+    AddVeiledKeys(seed);
     ScenarioKey locked;
     ASSERT_TRUE(ParseRootedKey(kLocked, &locked));
 
     MemoryRegistry memory;
     ASSERT_TRUE(LoadRegFile(memory, kSeed, nullptr));
+    AddVeiledKeys(memory);
     if (testCase.lockedAllows != 0) {
         memory.SetAllowedAccess(memory.FindPath(locked.root, locked.path), testCase.lockedAllows);
     }

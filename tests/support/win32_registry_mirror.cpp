@@ -283,15 +283,63 @@ RegResult ForceDelete(HKEY parent, const std::string& name, const std::string& p
     return REG_OK;
 }
 
+// A key whose name holds a NUL is reached through its parent only: its
+// 8-bit path would name the parent or a sibling.
+struct CountedLeaf {
+    std::string parent;
+    std::string name;
+};
+bool IsCountedLeaf(const std::string& path, CountedLeaf* leaf) {
+    std::size_t cut = path.rfind('\\');
+    if (!IsCountedOnlyName(path) || cut == std::string::npos ||
+        IsCountedOnlyName(path.substr(0, cut))) {
+        return false;
+    }
+    *leaf = CountedLeaf{path.substr(0, cut), path.substr(cut + 1)};
+    return true;
+}
+
+bool CountedLeafExists(RegKey root, const CountedLeaf& leaf) {
+    LiveKey parent;
+    if (parent.Open(ToHkey(root), leaf.parent, KEY_READ) != REG_OK) {
+        return false;
+    }
+    std::string name;
+    for (DWORD index = 0; EnumCountedName(parent.get(), index, &name) == REG_OK; ++index) {
+        if (name == leaf.name) {
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
 bool LiveKeyExists(RegKey root, const std::string& path) {
+    CountedLeaf leaf;
+    if (IsCountedLeaf(path, &leaf)) {
+        return CountedLeafExists(root, leaf);
+    }
     LiveKey key;
     return key.Open(ToHkey(root), path, KEY_QUERY_VALUE) != REG_ERROR_FILE_NOT_FOUND;
 }
 
 RegResult WriteLiveTree(const MemoryRegistry& source, MemoryRegistry::NodeId node, RegKey root,
                         const std::string& path, std::string* error) {
+    CountedLeaf leaf;
+    if (IsCountedLeaf(path, &leaf)) {
+        LiveKey parent;
+        RegResult result = parent.Create(ToHkey(root), leaf.parent);
+        if (result == REG_OK) {
+            result = source.Children(node).empty() && source.Values(node).empty()
+                         ? CreateCountedKey(parent.get(), leaf.name)
+                         : REG_ERROR_INVALID_PARAMETER;
+        }
+        if (result != REG_OK) {
+            *error = Describe("NtCreateKey (a leaf without values)", leaf.parent, result);
+        }
+        return result;
+    }
     LiveKey key;
     RegResult result = key.Create(ToHkey(root), path);
     if (result != REG_OK) {
@@ -303,6 +351,13 @@ RegResult WriteLiveTree(const MemoryRegistry& source, MemoryRegistry::NodeId nod
 
 RegResult ReadLiveTree(RegKey root, const std::string& path, MemoryRegistry& into, int depth,
                        std::vector<std::string>* orderErrors, std::string* error) {
+    CountedLeaf leaf;
+    if (IsCountedLeaf(path, &leaf)) {
+        if (CountedLeafExists(root, leaf)) {
+            into.CreatePath(root, path);
+        }
+        return REG_OK;
+    }
     LiveKey key;
     RegResult result = key.Open(ToHkey(root), path, KEY_READ);
     if (result == REG_ERROR_FILE_NOT_FOUND) {
@@ -345,5 +400,18 @@ RegResult RestrictLiveKey(RegKey root, const std::string& path, std::uint32_t al
 }
 
 RegResult ForceDeleteLiveTree(RegKey root, const std::string& path, std::string* error) {
+    CountedLeaf leaf;
+    if (IsCountedLeaf(path, &leaf)) {
+        LiveKey parent;
+        RegResult result = parent.Open(ToHkey(root), leaf.parent, KEY_READ);
+        if (result == REG_OK) {
+            result = DeleteCountedKey(parent.get(), leaf.name);
+        }
+        if (result != REG_OK && result != REG_ERROR_FILE_NOT_FOUND) {
+            *error = Describe("NtDeleteKey", leaf.parent, result);
+            return result;
+        }
+        return REG_OK;
+    }
     return ForceDelete(ToHkey(root), path, path, error);
 }
