@@ -5,9 +5,13 @@
 #include "app_state.h"
 
 std::uint16_t ReadBuildYear() {
-    // A longer path is cut by the system; the cut path then fails to open.
-    char path[256];
-    GetModuleFileNameA(hAppInstance, path, sizeof path);
+    // A longer path is cut to fit, and the cut path is what is opened.
+    char path[256] = {};
+    if (GetModuleFileNameA(hAppInstance, path, sizeof path) == 0) {
+        return 0;
+    }
+    // Windows ends a cut path inside the buffer; Wine fills it to the last byte.
+    path[sizeof path - 1] = '\0';
     SECURITY_ATTRIBUTES attributes = {sizeof attributes, nullptr, FALSE};
     HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, &attributes, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);

@@ -105,9 +105,10 @@ INSTANTIATE_TEST_SUITE_P(Switches, WithoutAdministratorRights,
 // A copy of KEYMEND.EXE with a chosen last-write time, removed afterwards.
 class CopiedProgram {
   public:
-    explicit CopiedProgram(const std::wstring& directory) : directory_(directory) {
+    explicit CopiedProgram(const std::wstring& directory, const std::wstring& name = L"KEYMEND.EXE")
+        : directory_(directory) {
         CreateDirectoryW(directory_.c_str(), nullptr);
-        path_ = directory_ + L"\\KEYMEND.EXE";
+        path_ = directory_ + L"\\" + name;
         copied_ = CopyFileW(KeymendProgram().c_str(), path_.c_str(), FALSE) != 0;
     }
     ~CopiedProgram() {
@@ -165,6 +166,23 @@ TEST(BuildYear, IsZeroWhenTheFileCannotBeOpened) {
     HWND main = keymend.WaitForMainWindow();
     ASSERT_NE(main, nullptr);
     EXPECT_EQ(ItemText(main, kYearLine), L"0 DUVA INC.");
+    ExpectClosesWithZero(keymend, main);
+}
+
+// A path longer than the program's 255 characters is cut, and the cut path
+// is what is opened: here it names another file, with another year.
+TEST(BuildYear, IsTheYearOfTheCutPathWhenThePathIsTooLong) {
+    const std::wstring directory = TemporaryDirectory(L"keymend-e2e-long-path");
+    const std::wstring cutName(255 - directory.size() - 1, L'k');
+    CopiedProgram copy(directory, cutName + L".EXE");
+    CopiedProgram cut(directory, cutName);
+    ASSERT_EQ(cut.path().size(), 255u);
+    SYSTEMTIME midsummer2010 = {2010, 7, 0, 1, 12, 0, 0, 0};
+    ASSERT_TRUE(cut.SetLastWrite(midsummer2010));
+    KeymendProcess keymend(copy.path(), L"");
+    HWND main = keymend.WaitForMainWindow();
+    ASSERT_NE(main, nullptr);
+    EXPECT_EQ(ItemText(main, kYearLine), L"2010 DUVA INC.");
     ExpectClosesWithZero(keymend, main);
 }
 
