@@ -41,7 +41,6 @@ void StartSecondInstance(const KeymendProcess& first, int showState) {
     std::optional<DWORD> code = second.WaitForExit();
     ASSERT_TRUE(code.has_value()) << "the second instance keeps running";
     EXPECT_EQ(*code, 0u);
-    EXPECT_TRUE(second.MessageBoxes().empty());
     EXPECT_TRUE(first.running());
     OtherWindow::Pump();
 }
