@@ -27,6 +27,32 @@ void Deleted(const SnapshotKey& before, const SnapshotKey* after, const std::str
     }
 }
 
+// A .reg file cannot name a key whose name holds a NUL: such keys become
+// nul-key directives, and their trees leave the file's body.
+void CollectNulKeys(const MemoryRegistry& registry, MemoryRegistry::NodeId node,
+                    const std::string& path, bool below, std::vector<std::string>* keys,
+                    std::vector<std::string>* tops) {
+    for (MemoryRegistry::NodeId child : registry.Children(node)) {
+        std::string name(registry.Name(child));
+        std::string childPath = path + "\\" + name;
+        bool holdsNul = below || name.find('\0') != std::string::npos;
+        if (holdsNul) {
+            keys->push_back(childPath);
+            if (!below) {
+                tops->push_back(childPath);
+            }
+        }
+        CollectNulKeys(registry, child, childPath, holdsNul, keys, tops);
+    }
+}
+
+std::string WithNulMarked(std::string text) {
+    for (std::size_t at; (at = text.find('\0')) != std::string::npos;) {
+        text.replace(at, 1, "<NUL>");
+    }
+    return text;
+}
+
 std::string Escaped(const std::string& text) {
     std::string out;
     for (char c : text) {
@@ -49,7 +75,25 @@ int main(int argc, char** argv) {
     MemoryRegistry registry;
     std::vector<std::string> directives;
     FuzzSettings settings = BuildFuzzRegistry(data, bytes.size(), registry, &directives);
-    std::string body = WriteRegFile(registry, RegFileFormat::Regedit4);
+    std::vector<std::string> nulKeys;
+    std::vector<std::string> nulTops;
+    for (RegKey root : {HKEY_LOCAL_MACHINE_ROOT, HKEY_USERS_ROOT}) {
+        CollectNulKeys(registry, registry.RootNode(root),
+                       root == HKEY_USERS_ROOT ? "HKEY_USERS" : "HKEY_LOCAL_MACHINE", false,
+                       &nulKeys, &nulTops);
+    }
+    std::string body;
+    {
+        MemoryRegistry withoutNul;
+        BuildFuzzRegistry(data, bytes.size(), withoutNul);
+        for (const std::string& top : nulTops) {
+            std::size_t cut = top.find('\\');
+            RegKey root =
+                top.compare(0, cut, "HKEY_USERS") == 0 ? HKEY_USERS_ROOT : HKEY_LOCAL_MACHINE_ROOT;
+            withoutNul.RemoveTree(withoutNul.FindPath(root, top.substr(cut + 1)));
+        }
+        body = WriteRegFile(withoutNul, RegFileFormat::Regedit4);
+    }
     RegistrySnapshot before = SnapshotMemoryRegistry(registry);
     CheckedRun run;
     RegistrySnapshot after;
@@ -80,6 +124,9 @@ int main(int argc, char** argv) {
     }
     for (const std::string& directive : directives) {
         std::cout << "; " << directive << "\r\n";
+    }
+    for (const std::string& key : nulKeys) {
+        std::cout << "; nul-key: " << WithNulMarked(key) << "\r\n";
     }
     std::cout << "; outcome: " << OutcomeName(run.outcome) << "\r\n";
     for (const RecordedReport& report : run.reports) {
