@@ -4,8 +4,8 @@
 
 #include <algorithm>
 
-std::wstring KeymendProgram() {
-    std::wstring path = Widen(KEYMEND_EXE);
+std::wstring KeymendProgram(const char* program) {
+    std::wstring path = Widen(program);
     for (wchar_t& c : path) {
         if (c == L'/') {
             c = L'\\';

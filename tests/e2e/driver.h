@@ -10,8 +10,9 @@
 #include "keymend_process.h"
 #include "support/recording_reporter.h"
 
-// The KEYMEND.EXE of this build, as a Windows path.
-std::wstring KeymendProgram();
+// The KEYMEND.EXE of this build, or one of its test builds, as a Windows
+// path.
+std::wstring KeymendProgram(const char* program = KEYMEND_EXE);
 
 std::wstring Widen(const std::string& utf8);
 std::string Narrow(const std::wstring& text);

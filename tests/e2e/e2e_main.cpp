@@ -1,11 +1,11 @@
 // The end-to-end tests: KEYMEND.EXE started, driven and watched from this
 // program, in the same Wine prefix, on a display of its own.
 //
-//   keymend_e2e.exe --system=english|japanese [GoogleTest flags]
+//   keymend_e2e.exe --system=english|japanese|german [GoogleTest flags]
 //
 // The system's language comes from the environment (LC_ALL for Wine); it is
-// checked first, since a Japanese run that silently got an English system
-// would prove nothing.
+// checked first, since a Japanese or German run that silently got an English
+// system would prove nothing. On a German system every text is English.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -27,13 +27,21 @@ int main(int argc, char** argv) {
             wanted = argv[i] + 9;
         }
     }
-    Language expected = wanted != nullptr && std::strcmp(wanted, "japanese") == 0
-                            ? Language::Japanese
-                            : Language::English;
-    if (wanted == nullptr || SystemLanguage() != expected) {
+    struct System {
+        const char* name;
+        LANGID primaryLanguage;
+    };
+    const System systems[] = {
+        {"english", LANG_ENGLISH}, {"japanese", LANG_JAPANESE}, {"german", LANG_GERMAN}};
+    bool matches = false;
+    for (const System& system : systems) {
+        matches = matches || (wanted != nullptr && std::strcmp(wanted, system.name) == 0 &&
+                              PRIMARYLANGID(GetSystemDefaultLangID()) == system.primaryLanguage);
+    }
+    if (!matches) {
         std::fprintf(stderr,
-                     "expected --system=english|japanese matching the system; it reports "
-                     "language 0x%04x\n",
+                     "expected --system=english|japanese|german matching the system; it "
+                     "reports language 0x%04x\n",
                      GetSystemDefaultLangID());
         return 1;
     }

@@ -1,5 +1,10 @@
 #include "keymend_process.h"
 
+#include <psapi.h>
+
+#include <algorithm>
+#include <cstdlib>
+
 namespace {
 
 // The icon control of a system message box.
@@ -97,6 +102,13 @@ HWND KeymendProcess::WaitForMessageBox(DWORD timeoutMs) const {
     return box;
 }
 
+long long KeymendProcess::MemoryInUse() const {
+    PROCESS_MEMORY_COUNTERS counters = {};
+    counters.cb = sizeof counters;
+    GetProcessMemoryInfo(info_.hProcess, &counters, sizeof counters);
+    return static_cast<long long>(counters.PagefileUsage);
+}
+
 std::optional<DWORD> KeymendProcess::WaitForExit(DWORD timeoutMs) const {
     if (!started() || WaitForSingleObject(info_.hProcess, timeoutMs) != WAIT_OBJECT_0) {
         return std::nullopt;
@@ -163,4 +175,103 @@ MessageBoxView ViewMessageBox(HWND box) {
         SendMessageTimeoutW(iconControl, STM_GETICON, 0, 0, SMTO_ABORTIFHUNG, 5000, &icon) != 0 &&
         icon != 0;
     return view;
+}
+
+namespace {
+
+// A top-down 32-bit DIB section of the area's size, selected into a memory
+// DC; Pixels of it once drawn.
+class Canvas {
+  public:
+    explicit Canvas(const RECT& area)
+        : width_(area.right - area.left), height_(area.bottom - area.top) {
+        BITMAPINFO info = {};
+        info.bmiHeader = {sizeof(BITMAPINFOHEADER), width_, -height_, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+        dc_ = CreateCompatibleDC(nullptr);
+        bitmap_ = CreateDIBSection(dc_, &info, DIB_RGB_COLORS, &bits_, nullptr, 0);
+        old_ = SelectObject(dc_, bitmap_);
+    }
+    ~Canvas() {
+        SelectObject(dc_, old_);
+        DeleteObject(bitmap_);
+        DeleteDC(dc_);
+    }
+    Canvas(const Canvas&) = delete;
+    Canvas& operator=(const Canvas&) = delete;
+    HDC dc() const { return dc_; }
+    Pixels pixels() const {
+        GdiFlush();
+        if (bits_ == nullptr) {
+            return {};
+        }
+        const auto* first = static_cast<const unsigned*>(bits_);
+        return Pixels(first, first + width_ * height_);
+    }
+    unsigned* bits() const { return static_cast<unsigned*>(bits_); }
+
+  private:
+    int width_;
+    int height_;
+    HDC dc_ = nullptr;
+    HBITMAP bitmap_ = nullptr;
+    HGDIOBJ old_ = nullptr;
+    void* bits_ = nullptr;
+};
+
+// Drawing on the screen and drawing here may round a blended edge apart.
+bool Alike(const Pixels& a, const Pixels& b) {
+    if (a.empty() || a.size() != b.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        for (int shift : {0, 8, 16}) {
+            int difference =
+                static_cast<int>((a[i] >> shift) & 0xFF) - static_cast<int>((b[i] >> shift) & 0xFF);
+            if (std::abs(difference) > 8) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+Pixels ScreenPixels(const RECT& area) {
+    Canvas canvas(area);
+    HDC screen = GetDC(nullptr);
+    BitBlt(canvas.dc(), 0, 0, area.right - area.left, area.bottom - area.top, screen, area.left,
+           area.top, SRCCOPY);
+    ReleaseDC(nullptr, screen);
+    return canvas.pixels();
+}
+
+Pixels DrawnIcon(const RECT& area, unsigned background, HICON icon, int x, int y, int size) {
+    Canvas canvas(area);
+    std::size_t count = static_cast<std::size_t>(area.right - area.left) *
+                        static_cast<std::size_t>(area.bottom - area.top);
+    if (canvas.bits() == nullptr) {
+        return {};
+    }
+    std::fill(canvas.bits(), canvas.bits() + count, background);
+    DrawIconEx(canvas.dc(), x, y, icon, size, size, 0, nullptr, DI_NORMAL);
+    return canvas.pixels();
+}
+
+bool ShowsIcon(const RECT& area, HICON icon, int x, int y, int size, DWORD timeoutMs) {
+    return icon != nullptr &&
+           WaitUntil(
+               [&] {
+                   Pixels shown = ScreenPixels(area);
+                   return !shown.empty() &&
+                          Alike(shown, DrawnIcon(area, shown.front(), icon, x, y, size));
+               },
+               timeoutMs);
+}
+
+bool ShowsSystemIcon(HWND box, LPCWSTR iconId) {
+    RECT area;
+    HWND control = GetDlgItem(box, kMessageBoxIcon);
+    return control != nullptr && GetWindowRect(control, &area) &&
+           ShowsIcon(area, LoadIconW(nullptr, iconId), 0, 0, 0);
 }

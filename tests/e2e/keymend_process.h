@@ -37,6 +37,8 @@ class KeymendProcess {
     // message boxes, as the process owns no other dialog.
     std::vector<HWND> MessageBoxes() const;
     HWND WaitForMessageBox(DWORD timeoutMs = kPatience) const;
+    // Bytes of memory the process has committed.
+    long long MemoryInUse() const;
     // The exit code once the process has ended.
     std::optional<DWORD> WaitForExit(DWORD timeoutMs = kPatience) const;
 
@@ -82,6 +84,19 @@ struct MessageBoxView {
     bool icon = false;
 };
 MessageBoxView ViewMessageBox(HWND box);
+
+// What the screen shows in area (screen coordinates): 0x00RRGGBB, row by
+// row from the top.
+using Pixels = std::vector<unsigned>;
+Pixels ScreenPixels(const RECT& area);
+// The same area drawn here: filled with background, then icon drawn at
+// (x, y) at size x size pixels (0: the icon's own size).
+Pixels DrawnIcon(const RECT& area, unsigned background, HICON icon, int x, int y, int size);
+// Whether area shows exactly icon at (x, y) on the background that its top
+// left pixel has, polled until the window has painted or timeoutMs passed.
+bool ShowsIcon(const RECT& area, HICON icon, int x, int y, int size, DWORD timeoutMs = 5000);
+// Whether the box shows the system icon iconId (IDI_ERROR, ...).
+bool ShowsSystemIcon(HWND box, LPCWSTR iconId);
 
 // The keys of the shell's controls and messages that a test names.
 constexpr int kExecute = IDOK;

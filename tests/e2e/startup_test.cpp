@@ -23,20 +23,29 @@ std::string CaseName(const ::testing::TestParamInfo<StartCase>& startCase) {
     return startCase.param.name;
 }
 
-// The one box a refusal shows: owned by the desktop, the title as caption,
-// the error icon, OK only. Answers it.
-void ExpectRefusal(const KeymendProcess& keymend, const std::wstring& text) {
+// The one box of start-up, owned by the desktop, OK only, showing exactly
+// the system icon iconId or, when null, none. Answers it.
+void ExpectStartUpBox(const KeymendProcess& keymend, const std::wstring& caption,
+                      const std::wstring& text, LPCWSTR iconId) {
     HWND box = keymend.WaitForMessageBox();
-    ASSERT_NE(box, nullptr) << "no refusal box";
+    ASSERT_NE(box, nullptr) << "no box";
     MessageBoxView view = ViewMessageBox(box);
-    EXPECT_EQ(view.caption, kTitle);
+    EXPECT_EQ(view.caption, caption);
     EXPECT_EQ(view.text, text);
     EXPECT_TRUE(view.owner == nullptr || view.owner == GetDesktopWindow());
-    EXPECT_TRUE(view.icon);
+    EXPECT_EQ(view.icon, iconId != nullptr);
+    if (iconId != nullptr) {
+        EXPECT_TRUE(ShowsSystemIcon(box, iconId)) << "not the system icon asked for";
+    }
     EXPECT_TRUE(view.ok);
     EXPECT_FALSE(view.yes || view.no);
     EXPECT_EQ(keymend.MessageBoxes().size(), 1u);
     Press(box, IDOK);
+}
+
+// A refusal: the title as caption and the error icon.
+void ExpectRefusal(const KeymendProcess& keymend, const std::wstring& text) {
+    ExpectStartUpBox(keymend, kTitle, text, MAKEINTRESOURCEW(32513));  // IDI_ERROR
 }
 
 class OlderWindows : public ::testing::TestWithParam<StartCase> {};
@@ -99,6 +108,24 @@ INSTANTIATE_TEST_SUITE_P(Switches, WithoutAdministratorRights,
                          ::testing::Values(StartCase{L"", std::nullopt, "no_switch"},
                                            StartCase{L"/x", std::nullopt, "x"},
                                            StartCase{L"/e", Language::English, "e"},
+                                           StartCase{L"/j", Language::Japanese, "j"}),
+                         CaseName);
+
+// A build without dialog templates cannot make its window: one box, in
+// English in every language, with no icon; exit code 1.
+class WithoutTemplates : public ::testing::TestWithParam<StartCase> {};
+
+TEST_P(WithoutTemplates, ReportsTheMissingWindowWithExitCode1) {
+    KeymendProcess keymend(KeymendProgram(KEYMEND_NO_TEMPLATES_EXE), GetParam().arguments);
+    ExpectStartUpBox(keymend, L"Error", L"hMainWnd = 0", nullptr);
+    std::optional<DWORD> code = keymend.WaitForExit();
+    ASSERT_TRUE(code.has_value());
+    EXPECT_EQ(*code, 1u);
+    EXPECT_EQ(keymend.WaitForMainWindow(0), nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(Switches, WithoutTemplates,
+                         ::testing::Values(StartCase{L"", std::nullopt, "no_switch"},
                                            StartCase{L"/j", Language::Japanese, "j"}),
                          CaseName);
 

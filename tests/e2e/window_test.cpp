@@ -26,14 +26,7 @@ int YearOfLastWrite(const std::wstring& path) {
     return date.wYear;
 }
 
-TEST(Window, OpensReadyCentredAndOnTop) {
-    KeymendProcess keymend(KeymendProgram(), L"");
-    HWND main = keymend.WaitForMainWindow();
-    ASSERT_NE(main, nullptr);
-    ExpectReadyWindow(main, TextsOf(SystemLanguage()));
-    EXPECT_EQ(ItemText(main, kYearLine),
-              std::to_wstring(YearOfLastWrite(KeymendProgram())) + L" DUVA INC.");
-
+void ExpectCentredOnTop(HWND main) {
     RECT screen;
     RECT window;
     GetWindowRect(GetDesktopWindow(), &screen);
@@ -41,7 +34,64 @@ TEST(Window, OpensReadyCentredAndOnTop) {
     EXPECT_LE(std::abs((window.left + window.right) - screen.right), 2) << "centred across";
     EXPECT_LE(std::abs((window.top + window.bottom) - screen.bottom), 2) << "centred down";
     EXPECT_TRUE(GetWindowLongW(main, GWL_EXSTYLE) & WS_EX_TOPMOST);
+}
+
+// The 48 x 48 image of icon 1, from the program's file.
+HICON ProgramIcon() {
+    static HMODULE image =
+        LoadLibraryExW(KeymendProgram().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    static HICON icon = static_cast<HICON>(
+        LoadImageW(image, MAKEINTRESOURCEW(1), IMAGE_ICON, 48, 48, LR_DEFAULTCOLOR));
+    return icon;
+}
+
+// The icon at client (6, 13), 48 x 48 pixels, with nothing else beside it.
+bool ShowsItsIcon(HWND main) {
+    POINT origin = {0, 0};
+    ClientToScreen(main, &origin);
+    RECT area = {origin.x, origin.y, origin.x + 60, origin.y + 66};
+    return ShowsIcon(area, ProgramIcon(), 6, 13, 48);
+}
+
+TEST(Window, OpensReadyCentredAndOnTop) {
+    KeymendProcess keymend(KeymendProgram(), L"");
+    HWND main = keymend.WaitForMainWindow();
+    ASSERT_NE(main, nullptr);
+    ExpectReadyWindow(main, TextsOf(SystemLanguage()));
+    const std::wstring yearLine =
+        std::to_wstring(YearOfLastWrite(KeymendProgram())) + L" DUVA INC.";
+    EXPECT_EQ(ItemText(main, kYearLine), yearLine);
+    ExpectCentredOnTop(main);
     EXPECT_FALSE(GetWindowLongW(main, GWL_STYLE) & (WS_MINIMIZEBOX | WS_MAXIMIZEBOX));
+    EXPECT_TRUE(ShowsItsIcon(main));
+
+    // The template centres the window once; initialising it again after a
+    // move must put it back, on top again.
+    ASSERT_TRUE(SetWindowPos(main, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE));
+    ASSERT_FALSE(GetWindowLongW(main, GWL_EXSTYLE) & WS_EX_TOPMOST);
+    DWORD_PTR result = 1;
+    ASSERT_TRUE(
+        SendMessageTimeoutW(main, WM_INITDIALOG, 0, 0, SMTO_ABORTIFHUNG, kPatience, &result));
+    EXPECT_EQ(result, 0u);
+    ExpectCentredOnTop(main);
+    ExpectReadyWindow(main, TextsOf(SystemLanguage()));
+    EXPECT_EQ(ItemText(main, kYearLine), yearLine);
+    ExpectClosesWithZero(keymend, main);
+}
+
+// Each load of the icon image costs the process about 25 KB: 300 repaints
+// that loaded it every time would add 7 MB.
+TEST(Window, LoadsItsIconOnceOverManyRepaints) {
+    KeymendProcess keymend(KeymendProgram(), L"");
+    HWND main = keymend.WaitForMainWindow();
+    ASSERT_NE(main, nullptr);
+    ASSERT_TRUE(ShowsItsIcon(main));
+    const long long before = keymend.MemoryInUse();
+    for (int i = 0; i < 300; ++i) {
+        RedrawWindow(main, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+    }
+    EXPECT_LT(keymend.MemoryInUse() - before, 1 << 20) << "bytes more after 300 repaints";
+    EXPECT_TRUE(ShowsItsIcon(main));
     ExpectClosesWithZero(keymend, main);
 }
 
@@ -65,6 +115,68 @@ TEST(Window, EnterAndEscapeDoNothing) {
     ExpectReadyWindow(main, TextsOf(SystemLanguage()));
     ExpectClosesWithZero(keymend, main);
 }
+
+enum class Effect { Runs, Closes, Nothing };
+
+struct CommandCase {
+    WPARAM wParam;  // notification code in the high word, identifier in the low
+    Effect effect;
+    const char* name;
+};
+
+void PrintTo(const CommandCase& command, std::ostream* out) {
+    *out << command.name;
+}
+
+std::string CommandName(const ::testing::TestParamInfo<CommandCase>& command) {
+    return command.param.name;
+}
+
+class WindowCommand : public ::testing::TestWithParam<CommandCase> {};
+
+// Only the identifier counts, whatever the notification; every command
+// answers 1.
+TEST_P(WindowCommand, ActsOnTheIdentifierOnly) {
+    const UiTexts& texts = TextsOf(SystemLanguage());
+    KeymendProcess keymend(KeymendProgram(), L"");
+    HWND main = keymend.WaitForMainWindow();
+    ASSERT_NE(main, nullptr);
+    DWORD_PTR result = 0;
+    ASSERT_TRUE(SendMessageTimeoutW(main, WM_COMMAND, GetParam().wParam, 0, SMTO_ABORTIFHUNG,
+                                    kPatience, &result));
+    EXPECT_EQ(result, 1u);
+    switch (GetParam().effect) {
+        case Effect::Runs:
+            EXPECT_TRUE(WaitUntil([&] { return ItemCaption(main, kCancel) == texts.close; }))
+                << "no run";
+            ExpectClosesWithZero(keymend, main);
+            break;
+        case Effect::Closes: {
+            std::optional<DWORD> code = keymend.WaitForExit();
+            ASSERT_TRUE(code.has_value()) << "still open";
+            EXPECT_EQ(*code, 0u);
+            break;
+        }
+        case Effect::Nothing:
+            Sleep(500);
+            ASSERT_TRUE(keymend.running());
+            ExpectReadyWindow(main, texts);
+            ExpectClosesWithZero(keymend, main);
+            break;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Commands, WindowCommand,
+    ::testing::Values(CommandCase{MAKEWPARAM(IDOK, 1), Effect::Runs, "execute_notification_1"},
+                      CommandCase{MAKEWPARAM(IDOK, 0xFFFF), Effect::Runs,
+                                  "execute_notification_FFFF"},
+                      CommandCase{MAKEWPARAM(IDCANCEL, 5), Effect::Closes, "cancel_notification_5"},
+                      CommandCase{MAKEWPARAM(0, 0), Effect::Nothing, "identifier_0"},
+                      CommandCase{MAKEWPARAM(3, 0), Effect::Nothing, "identifier_3"},
+                      CommandCase{MAKEWPARAM(kMessage, 0), Effect::Nothing, "identifier_103"},
+                      CommandCase{MAKEWPARAM(0x0101, 0), Effect::Nothing, "identifier_257"}),
+    CommandName);
 
 class LeavingBeforeARun : public ::testing::Test {
   protected:
@@ -110,6 +222,8 @@ TEST_F(LeavingBeforeARun, CloseBoxLeavesTheRegistryAlone) {
 struct SwitchCase {
     const wchar_t* arguments;
     Language language;
+    Language templateLanguage;  // of the buttons and the explanation
+    const char* program;
     const char* name;
 };
 
@@ -124,7 +238,9 @@ std::string SwitchName(const ::testing::TestParamInfo<SwitchCase>& switchCase) {
 class LanguageSwitch : public ::testing::TestWithParam<SwitchCase> {};
 
 // The switch decides the template and every text set at run time, whatever
-// the system's language; the title stays the same.
+// the system's language; the title stays the same. Without the Japanese
+// template the window falls back to the English one, and only the texts set
+// at run time are Japanese.
 TEST_P(LanguageSwitch, DecidesEveryText) {
     OwnScenario own;
     std::string error;
@@ -132,8 +248,12 @@ TEST_P(LanguageSwitch, DecidesEveryText) {
     LiveArea live;
     ASSERT_TRUE(live.Seed(own.seed, &error)) << error;
 
-    const UiTexts& texts = TextsOf(GetParam().language);
-    KeymendProcess keymend(KeymendProgram(), GetParam().arguments);
+    UiTexts texts = TextsOf(GetParam().language);
+    const UiTexts& templateTexts = TextsOf(GetParam().templateLanguage);
+    texts.execute = templateTexts.execute;
+    texts.cancel = templateTexts.cancel;
+    texts.instruction = templateTexts.instruction;
+    KeymendProcess keymend(KeymendProgram(GetParam().program), GetParam().arguments);
     HWND main = keymend.WaitForMainWindow();
     ASSERT_NE(main, nullptr);
     ExpectReadyWindow(main, texts);
@@ -149,11 +269,17 @@ TEST_P(LanguageSwitch, DecidesEveryText) {
     EXPECT_TRUE(live.Remove(&error)) << error;
 }
 
-INSTANTIATE_TEST_SUITE_P(Switches, LanguageSwitch,
-                         ::testing::Values(SwitchCase{L"/e", Language::English, "e"},
-                                           SwitchCase{L"/j", Language::Japanese, "j"},
-                                           SwitchCase{L"/j /e", Language::English, "j_then_e"},
-                                           SwitchCase{L"/e/j", Language::Japanese, "e_then_j"}),
-                         SwitchName);
+constexpr Language kEnglish = Language::English;
+constexpr Language kJapanese = Language::Japanese;
+
+INSTANTIATE_TEST_SUITE_P(
+    Switches, LanguageSwitch,
+    ::testing::Values(SwitchCase{L"/e", kEnglish, kEnglish, KEYMEND_EXE, "e"},
+                      SwitchCase{L"/j", kJapanese, kJapanese, KEYMEND_EXE, "j"},
+                      SwitchCase{L"/j /e", kEnglish, kEnglish, KEYMEND_EXE, "j_then_e"},
+                      SwitchCase{L"/e/j", kJapanese, kJapanese, KEYMEND_EXE, "e_then_j"},
+                      SwitchCase{L"/j", kJapanese, kEnglish, KEYMEND_NO_JAPANESE_TEMPLATE_EXE,
+                                 "j_without_japanese_template"}),
+    SwitchName);
 
 }  // namespace
