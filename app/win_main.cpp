@@ -11,11 +11,11 @@
 #include "registry.h"
 #include "resource_ids.h"
 #include "scoped_key.h"
+#include "system_version.h"
 #include "texts.h"
 
 namespace {
 
-constexpr std::uint16_t kLowestSystemVersion = 0x0601;
 constexpr char kDriverListKey[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Drivers32";
 
 // Brings the running instance forward; true when there was one.
@@ -39,8 +39,7 @@ std::uint16_t ReadSystemVersion() {
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
     GetVersionExA(&version);
 #pragma GCC diagnostic pop
-    return static_cast<std::uint16_t>(((version.dwMajorVersion & 0xFF) << 8) |
-                                      (version.dwMinorVersion & 0xFF));
+    return PackSystemVersion(version.dwMajorVersion, version.dwMinorVersion);
 }
 
 // Opening the driver list key for writing is the test of administrator rights.
@@ -65,7 +64,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int showSta
     UiLanguage = static_cast<std::uint16_t>(GetSystemDefaultLangID() & 0x3FF);
     ScanCommandLine(commandLine, &UiLanguage, &DiagnosticMode);
 
-    if (SystemVersion < kLowestSystemVersion) {
+    if (!SystemVersionAccepted(SystemVersion)) {
         Refuse(TXT_WIN7_ONLY);
         if (!DiagnosticMode) {
             return 1;
