@@ -203,7 +203,8 @@ TEST_F(KeymendcBackup, RegImportRestoresBothTreesExactly) {
     ASSERT_TRUE(WriteExtraValues());
     std::string before = ReadBackBothTrees();
     ASSERT_EQ(before.find("(none)"), std::string::npos) << before;
-    std::wstring folder = EmptyFolder(L"keymendc_backups");
+    // Beyond ASCII and the ANSI code page: the JSON must still name it right.
+    std::wstring folder = EmptyFolder(L"keymendc backups \u00fc\u65e5");
 
     ProgramRun repair = RunKeymendc(L"repair --json --backup \"" + folder + L"\"");
     ASSERT_EQ(repair.exitCode, 0u) << repair.out;
