@@ -48,6 +48,14 @@ void ExpectRefusal(const KeymendProcess& keymend, const std::wstring& text) {
     ExpectStartUpBox(keymend, kTitle, text, MAKEINTRESOURCEW(32513));  // IDI_ERROR
 }
 
+// The process ends with code and has never shown its window.
+void ExpectEndsWithoutWindow(const KeymendProcess& keymend, DWORD expected) {
+    std::optional<DWORD> code = keymend.WaitForExit();
+    ASSERT_TRUE(code.has_value()) << "still running";
+    EXPECT_EQ(*code, expected);
+    EXPECT_EQ(keymend.WaitForMainWindow(0), nullptr);
+}
+
 class OlderWindows : public ::testing::TestWithParam<StartCase> {};
 
 TEST_P(OlderWindows, IsRefusedWithExitCode1) {
@@ -56,10 +64,7 @@ TEST_P(OlderWindows, IsRefusedWithExitCode1) {
     const UiTexts& texts = TextsOf(GetParam().language.value_or(SystemLanguage()));
     KeymendProcess keymend(KeymendProgram(), GetParam().arguments);
     ExpectRefusal(keymend, texts.windows7Only);
-    std::optional<DWORD> code = keymend.WaitForExit();
-    ASSERT_TRUE(code.has_value());
-    EXPECT_EQ(*code, 1u);
-    EXPECT_EQ(keymend.WaitForMainWindow(0), nullptr);
+    ExpectEndsWithoutWindow(keymend, 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Switches, OlderWindows,
@@ -118,10 +123,7 @@ class WithoutTemplates : public ::testing::TestWithParam<StartCase> {};
 TEST_P(WithoutTemplates, ReportsTheMissingWindowWithExitCode1) {
     KeymendProcess keymend(KeymendProgram(KEYMEND_NO_TEMPLATES_EXE), GetParam().arguments);
     ExpectStartUpBox(keymend, L"Error", L"hMainWnd = 0", nullptr);
-    std::optional<DWORD> code = keymend.WaitForExit();
-    ASSERT_TRUE(code.has_value());
-    EXPECT_EQ(*code, 1u);
-    EXPECT_EQ(keymend.WaitForMainWindow(0), nullptr);
+    ExpectEndsWithoutWindow(keymend, 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Switches, WithoutTemplates,
@@ -170,16 +172,27 @@ std::wstring TemporaryDirectory(const wchar_t* name) {
     return std::wstring(temp) + name;
 }
 
+// The window opens with expected as its year line; then it is closed.
+::testing::AssertionResult YearLineIs(const KeymendProcess& keymend, const std::wstring& expected) {
+    HWND main = keymend.WaitForMainWindow();
+    if (main == nullptr) {
+        return ::testing::AssertionFailure() << "no window";
+    }
+    std::wstring shown = ItemText(main, kYearLine);
+    ExpectClosesWithZero(keymend, main);
+    if (shown != expected) {
+        return ::testing::AssertionFailure() << "the year line reads " << Narrow(shown);
+    }
+    return ::testing::AssertionSuccess();
+}
+
 // Mid-year, so that no time zone moves it into another year.
 TEST(BuildYear, IsTheYearOfTheFilesLastWrite) {
     CopiedProgram copy(TemporaryDirectory(L"keymend-e2e-year"));
     SYSTEMTIME midsummer2010 = {2010, 7, 0, 1, 12, 0, 0, 0};
     ASSERT_TRUE(copy.SetLastWrite(midsummer2010));
     KeymendProcess keymend(copy.path(), L"");
-    HWND main = keymend.WaitForMainWindow();
-    ASSERT_NE(main, nullptr);
-    EXPECT_EQ(ItemText(main, kYearLine), L"2010 DUVA INC.");
-    ExpectClosesWithZero(keymend, main);
+    EXPECT_TRUE(YearLineIs(keymend, L"2010 DUVA INC."));
 }
 
 // A program whose file is gone from its path by the time it looks shows the
@@ -190,10 +203,7 @@ TEST(BuildYear, IsZeroWhenTheFileCannotBeOpened) {
     ASSERT_TRUE(keymend.started());
     ASSERT_TRUE(MoveFileW(copy.path().c_str(), copy.moved().c_str()));
     keymend.Resume();
-    HWND main = keymend.WaitForMainWindow();
-    ASSERT_NE(main, nullptr);
-    EXPECT_EQ(ItemText(main, kYearLine), L"0 DUVA INC.");
-    ExpectClosesWithZero(keymend, main);
+    EXPECT_TRUE(YearLineIs(keymend, L"0 DUVA INC."));
 }
 
 // A path longer than the program's 255 characters is cut, and the cut path
@@ -207,10 +217,7 @@ TEST(BuildYear, IsTheYearOfTheCutPathWhenThePathIsTooLong) {
     SYSTEMTIME midsummer2010 = {2010, 7, 0, 1, 12, 0, 0, 0};
     ASSERT_TRUE(cut.SetLastWrite(midsummer2010));
     KeymendProcess keymend(copy.path(), L"");
-    HWND main = keymend.WaitForMainWindow();
-    ASSERT_NE(main, nullptr);
-    EXPECT_EQ(ItemText(main, kYearLine), L"2010 DUVA INC.");
-    ExpectClosesWithZero(keymend, main);
+    EXPECT_TRUE(YearLineIs(keymend, L"2010 DUVA INC."));
 }
 
 // Local time decides: four hours before the new year in UTC is already the
@@ -223,10 +230,7 @@ TEST(BuildYear, IsCountedInLocalTime) {
     GetTimeZoneInformation(&zone);
     const wchar_t* expected = zone.Bias <= -240 ? L"2011 DUVA INC." : L"2010 DUVA INC.";
     KeymendProcess keymend(copy.path(), L"");
-    HWND main = keymend.WaitForMainWindow();
-    ASSERT_NE(main, nullptr);
-    EXPECT_EQ(ItemText(main, kYearLine), expected) << "UTC offset " << -zone.Bias << " minutes";
-    ExpectClosesWithZero(keymend, main);
+    EXPECT_TRUE(YearLineIs(keymend, expected)) << "UTC offset " << -zone.Bias << " minutes";
 }
 
 }  // namespace
