@@ -8,15 +8,12 @@
 #include "create_localized_dialog.h"
 #include "diagnostics.h"
 #include "main_window.h"
-#include "registry.h"
+#include "may_write_driver_list.h"
 #include "resource_ids.h"
-#include "scoped_key.h"
 #include "system_version.h"
 #include "texts.h"
 
 namespace {
-
-constexpr char kDriverListKey[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Drivers32";
 
 // Brings the running instance forward; true when there was one.
 bool GiveWayToRunningInstance(int showState) {
@@ -40,12 +37,6 @@ std::uint16_t ReadSystemVersion() {
     GetVersionExA(&version);
 #pragma GCC diagnostic pop
     return PackSystemVersion(version.dwMajorVersion, version.dwMinorVersion);
-}
-
-// Opening the driver list key for writing is the test of administrator rights.
-bool MayWriteDriverList() {
-    ScopedKey driverList;
-    return driverList.Open(HKEY_LOCAL_MACHINE_ROOT, kDriverListKey, ACCESS_KEY_WRITE) == REG_OK;
 }
 
 void Refuse(TextKey text) {

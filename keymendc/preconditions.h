@@ -4,6 +4,3 @@
 // Windows Installer holds its global mutex while it runs an installation;
 // a mutex we may not open is held all the same.
 [[nodiscard]] bool InstallerIsBusy();
-
-// The rights test of KEYMEND.EXE: the driver list key opens for writing.
-[[nodiscard]] bool MayWriteDriverList();

@@ -8,6 +8,7 @@
 #include "detect_target.h"
 #include "diagnostics.h"
 #include "exit_codes.h"
+#include "may_write_driver_list.h"
 #include "preconditions.h"
 #include "run_repair.h"
 #include "search_key.h"

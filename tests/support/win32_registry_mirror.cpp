@@ -45,6 +45,20 @@ std::string Describe(const char* call, const std::string& path, RegResult result
     return std::string(call) + "(" + path + ") failed with " + std::to_string(result);
 }
 
+// A key whose name holds a NUL is made through ntdll, as a leaf without
+// values: nothing below it could be named to write it.
+RegResult WriteCountedLeaf(const MemoryRegistry& source, MemoryRegistry::NodeId node, HKEY parent,
+                           const std::string& name, const std::string& parentPath,
+                           std::string* error) {
+    RegResult result = source.Children(node).empty() && source.Values(node).empty()
+                           ? CreateCountedKey(parent, name)
+                           : REG_ERROR_INVALID_PARAMETER;
+    if (result != REG_OK) {
+        *error = Describe("NtCreateKey (a leaf without values)", parentPath, result);
+    }
+    return result;
+}
+
 RegResult WriteKey(const MemoryRegistry& source, MemoryRegistry::NodeId node, HKEY key,
                    const std::string& path, std::string* error) {
     for (const MemoryRegistry::Value& value : source.Values(node)) {
@@ -67,11 +81,8 @@ RegResult WriteKey(const MemoryRegistry& source, MemoryRegistry::NodeId node, HK
     for (MemoryRegistry::NodeId child : source.Children(node)) {
         std::string name(source.Name(child));
         if (IsCountedOnlyName(name)) {
-            RegResult result = source.Children(child).empty() && source.Values(child).empty()
-                                   ? CreateCountedKey(key, name)
-                                   : REG_ERROR_INVALID_PARAMETER;
+            RegResult result = WriteCountedLeaf(source, child, key, name, path, error);
             if (result != REG_OK) {
-                *error = Describe("NtCreateKey (a leaf without values)", path, result);
                 return result;
             }
             continue;
@@ -330,15 +341,11 @@ RegResult WriteLiveTree(const MemoryRegistry& source, MemoryRegistry::NodeId nod
     if (IsCountedLeaf(path, &leaf)) {
         LiveKey parent;
         RegResult result = parent.Create(ToHkey(root), leaf.parent);
-        if (result == REG_OK) {
-            result = source.Children(node).empty() && source.Values(node).empty()
-                         ? CreateCountedKey(parent.get(), leaf.name)
-                         : REG_ERROR_INVALID_PARAMETER;
-        }
         if (result != REG_OK) {
-            *error = Describe("NtCreateKey (a leaf without values)", leaf.parent, result);
+            *error = Describe("RegCreateKeyExA", leaf.parent, result);
+            return result;
         }
-        return result;
+        return WriteCountedLeaf(source, node, parent.get(), leaf.name, leaf.parent, error);
     }
     LiveKey key;
     RegResult result = key.Create(ToHkey(root), path);
