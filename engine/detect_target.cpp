@@ -43,20 +43,26 @@ bool FindSid(const char* candidatePath, const char** sid, std::size_t* sidLength
     return true;
 }
 
-bool ProductNameMatches(RegKey productRoot, const RegistryPath& productPath,
-                        const char* displayName) {
-    ValueText productName;
-    {
-        ScopedKey product;
-        if (product.Open(productRoot, productPath.c_str(), ACCESS_KEY_READ_WRITE) != REG_OK) {
-            return false;
-        }
-        if (ReadTextValue(product.get(), "ProductName", productName) != REG_OK) {
-            return false;
-        }
+// Opens the product registration and reads its ProductName. A value that is
+// absent or does not fit fails the name test like any other mismatch.
+CandidateVerdict ReadProductName(RegKey productRoot, CandidateExamination* examination,
+                                 ValueText& productName) {
+    ScopedKey product;
+    RegResult result =
+        product.Open(productRoot, examination->productPath.c_str(), ACCESS_KEY_READ_WRITE);
+    if (result != REG_OK) {
+        examination->code = result;
+        return CandidateVerdict::ProductKeyUnopened;
     }
-    return EqualsIgnoreAsciiCase(productName.c_str(), displayName) &&
-           EqualsIgnoreAsciiCase(productName.c_str(), kProductName);
+    result = ReadTextValue(product.get(), "ProductName", productName);
+    if (result == REG_ERROR_FILE_NOT_FOUND || result == REG_ERROR_MORE_DATA) {
+        return CandidateVerdict::NotTarget;
+    }
+    if (result != REG_OK) {
+        examination->code = result;
+        return CandidateVerdict::ProductNameUnread;
+    }
+    return CandidateVerdict::Target;
 }
 
 }  // namespace
@@ -72,33 +78,54 @@ bool IsDamagedReleaseVersion(const char* displayVersion) {
     return build >= 11 && build <= 89;
 }
 
-int DetectTarget(RegKey productRoot, const char* candidatePath, const char* displayName,
-                 const char* displayVersion) {
+bool MayBeTarget(const char* displayName, const char* displayVersion) {
+    return EqualsIgnoreAsciiCase(displayName, kProductName) &&
+           IsDamagedReleaseVersion(displayVersion);
+}
+
+CandidateVerdict ExamineCandidate(RegKey productRoot, const char* candidatePath,
+                                  const char* displayName, const char* displayVersion,
+                                  CandidateExamination* examination) {
+    *examination = CandidateExamination{};
     if (std::strlen(candidatePath) >= RegistryPath::capacity()) {
-        return 0;  // Could not be recorded whole.
+        return CandidateVerdict::NotTarget;  // Could not be recorded whole.
     }
     const char* sid = nullptr;
     std::size_t sidLength = 0;
     if (!FindSid(candidatePath, &sid, &sidLength)) {
-        return 0;
+        return CandidateVerdict::NotTarget;
     }
+    (void)examination->sid.AppendBytes(sid, sidLength);
     const char* productCode = std::strrchr(candidatePath, '\\') + 1;
-
-    RegistryPath productPath;
-    if (!productPath.Format("%.*s\\Software\\Microsoft\\Installer\\Products\\%s",
-                            static_cast<int>(sidLength), sid, productCode)) {
-        return 0;  // No such key can exist; nothing to report.
-    }
-    if (!ProductNameMatches(productRoot, productPath, displayName)) {
-        return 0;
-    }
-    if (!IsDamagedReleaseVersion(displayVersion)) {
-        return 0;
+    if (!examination->productPath.Format("%.*s\\Software\\Microsoft\\Installer\\Products\\%s",
+                                         static_cast<int>(sidLength), sid, productCode)) {
+        examination->productPath.Clear();
+        return CandidateVerdict::NotTarget;  // No such key can exist; nothing to report.
     }
 
+    ValueText productName;
+    examination->verdict = ReadProductName(productRoot, examination, productName);
+    if (examination->verdict != CandidateVerdict::Target) {
+        return examination->verdict;
+    }
+    if (!EqualsIgnoreAsciiCase(productName.c_str(), displayName) ||
+        !EqualsIgnoreAsciiCase(productName.c_str(), kProductName) ||
+        !IsDamagedReleaseVersion(displayVersion)) {
+        examination->verdict = CandidateVerdict::NotTarget;
+    }
+    return examination->verdict;
+}
+
+int DetectTarget(RegKey productRoot, const char* candidatePath, const char* displayName,
+                 const char* displayVersion) {
+    CandidateExamination examination;
+    if (ExamineCandidate(productRoot, candidatePath, displayName, displayVersion, &examination) !=
+        CandidateVerdict::Target) {
+        return 0;
+    }
     if (AskDiagnostic(kCaption, "Delete this key [%s] ?", displayVersion)) {
         RepairTargets.ProductKeyRoot = productRoot;
-        (void)RepairTargets.ProductKeyPath.Assign(productPath.c_str());
+        (void)RepairTargets.ProductKeyPath.Assign(examination.productPath.c_str());
         RepairTargets.DataKeyRoot = HKEY_LOCAL_MACHINE_ROOT;
         (void)RepairTargets.DataKeyPath.Assign(candidatePath);
     }
