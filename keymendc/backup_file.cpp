@@ -1,8 +1,12 @@
 #include "backup_file.h"
 
-#include <cstdio>
+#include <sddl.h>
 
+#include <cwchar>
+
+#include "backup_folder.h"
 #include "backup_text.h"
+#include "sha256.h"
 
 namespace {
 
@@ -17,75 +21,116 @@ std::wstring BackupFileName(const std::wstring& folder) {
     wchar_t stamp[32];
     std::swprintf(stamp, 32, L"%04u%02u%02u-%02u%02u%02u", now.wYear, now.wMonth, now.wDay,
                   now.wHour, now.wMinute, now.wSecond);
-    wchar_t full[MAX_PATH];
-    DWORD length = GetFullPathNameW(folder.c_str(), MAX_PATH, full, nullptr);
-    std::wstring name = (length > 0 && length < MAX_PATH) ? std::wstring(full) : folder;
-    if (name.back() != L'\\' && name.back() != L'/') {
+    std::wstring name = folder;
+    if (name.back() != L'\\') {
         name += L'\\';
     }
     return name + L"keymend-backup-" + computer + L"-" + stamp + L".reg";
 }
 
-DWORD WriteWhole(const std::wstring& path, const std::wstring& text) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
+// Creates path, which must not exist yet, readable and writable by
+// administrators only, and writes bytes to it. A file it created and could
+// not write whole is deleted again.
+DWORD WriteNewFile(const std::wstring& path, const std::string& bytes) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(
+            kFileOnlyAdministrators, SDDL_REVISION_1, &descriptor, nullptr)) {
         return GetLastError();
     }
-    const wchar_t bom = 0xFEFF;
-    std::wstring content = bom + text;
-    DWORD bytes = static_cast<DWORD>(content.size() * sizeof(wchar_t));
-    DWORD written = 0;
-    DWORD error = ERROR_SUCCESS;
-    if (!WriteFile(file, content.data(), bytes, &written, nullptr) || !FlushFileBuffers(file)) {
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, &attributes, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD error = file == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
+    LocalFree(descriptor);
+    if (error != ERROR_SUCCESS) {
+        return error;
+    }
+    for (std::size_t done = 0; done < bytes.size() && error == ERROR_SUCCESS;) {
+        DWORD piece =
+            static_cast<DWORD>(bytes.size() - done < (1u << 20) ? bytes.size() - done : (1u << 20));
+        DWORD written = 0;
+        if (!WriteFile(file, bytes.data() + done, piece, &written, nullptr)) {
+            error = GetLastError();
+        } else if (written == 0) {
+            error = ERROR_WRITE_FAULT;
+        }
+        done += written;
+    }
+    if (error == ERROR_SUCCESS && !FlushFileBuffers(file)) {
         error = GetLastError();
-    } else if (written != bytes) {
-        error = ERROR_WRITE_FAULT;
     }
     if (!CloseHandle(file) && error == ERROR_SUCCESS) {
         error = GetLastError();
     }
+    if (error != ERROR_SUCCESS) {
+        DeleteFileW(path.c_str());
+    }
     return error;
 }
 
-DWORD EnsureFolder(const std::wstring& folder) {
-    if (CreateDirectoryW(folder.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS) {
-        return ERROR_SUCCESS;
+std::string Utf16WithMark(const std::wstring& text) {
+    std::wstring content = L"\xFEFF" + text;
+    return std::string(reinterpret_cast<const char*>(content.data()),
+                       content.size() * sizeof(wchar_t));
+}
+
+DWORD Fail(DWORD error, BackupRecord* backup, const std::wstring& reason) {
+    backup->error = error;
+    if (backup->reason.empty()) {
+        backup->reason = reason;
     }
-    return GetLastError();
+    return error;
+}
+
+std::wstring Code(DWORD error) {
+    return L" (error " + std::to_wstring(error) + L")";
 }
 
 }  // namespace
 
-const wchar_t* RootName(HKEY root) {
-    return root == HKEY_USERS ? L"HKEY_USERS" : L"HKEY_LOCAL_MACHINE";
-}
-
-DWORD WriteBackupFile(const std::wstring& folder, HKEY productRoot, const std::wstring& productPath,
-                      HKEY dataRoot, const std::wstring& dataPath, std::wstring* file) {
+DWORD WriteBackupFile(const std::wstring& folder, const std::vector<std::wstring>& keys,
+                      BackupRecord* backup) {
     std::wstring text = kBackupHeader;
-    LONG read = AppendKeyTree(productRoot, RootName(productRoot), productPath, &text);
-    if (read == ERROR_SUCCESS) {
-        read = AppendKeyTree(dataRoot, RootName(dataRoot), dataPath, &text);
+    for (const std::wstring& key : keys) {
+        std::wstring failedKey;
+        LONG read = AppendKeyTree(key, &text, &failedKey);
+        if (read == ERROR_INVALID_NAME) {
+            return Fail(
+                read, backup,
+                L"a name a registry file cannot hold (with a NUL, CR or LF in it) at " + failedKey);
+        }
+        if (read != ERROR_SUCCESS) {
+            return Fail(static_cast<DWORD>(read), backup,
+                        L"cannot read " + failedKey + Code(static_cast<DWORD>(read)));
+        }
     }
-    if (read != ERROR_SUCCESS) {
-        return static_cast<DWORD>(read);
-    }
-    DWORD error = EnsureFolder(folder);
+    std::wstring fullFolder;
+    DWORD error = PrepareBackupFolder(folder, &fullFolder, &backup->reason);
     if (error != ERROR_SUCCESS) {
-        return error;
+        return Fail(error, backup, std::wstring());
     }
-    std::wstring target = BackupFileName(folder);
+    std::string bytes = Utf16WithMark(text);
+    std::wstring hash;
+    error = Sha256Hex(bytes.data(), bytes.size(), &hash);
+    if (error != ERROR_SUCCESS) {
+        return Fail(error, backup, L"cannot compute the SHA-256 of the backup" + Code(error));
+    }
+    std::wstring target = BackupFileName(fullFolder);
     std::wstring partial = target + L".partial";
-    error = WriteWhole(partial, text);
-    if (error == ERROR_SUCCESS &&
-        !MoveFileExW(partial.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH)) {
-        error = GetLastError();
+    error = WriteNewFile(partial, bytes);
+    if (error == ERROR_FILE_EXISTS) {
+        return Fail(error, backup, L"a file of the temporary name exists already: " + partial);
     }
     if (error != ERROR_SUCCESS) {
-        DeleteFileW(partial.c_str());
-        return error;
+        return Fail(error, backup, L"cannot write " + partial + Code(error));
     }
-    *file = target;
+    // Without MOVEFILE_REPLACE_EXISTING: a file of that name stays as it is.
+    if (!MoveFileExW(partial.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH)) {
+        error = GetLastError();
+        DeleteFileW(partial.c_str());
+        return Fail(error, backup, L"cannot name the backup " + target + Code(error));
+    }
+    backup->file = target;
+    backup->sha256 = hash;
     return ERROR_SUCCESS;
 }

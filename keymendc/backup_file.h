@@ -3,16 +3,16 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
-// Writes the two key trees to one registry file in folder (created if it is
-// missing, one level): "keymend-backup-<computer>-<local date and time>.reg",
-// UTF-16LE with its byte order mark, as regedit exports. The file is written
-// under a temporary name and renamed only once it is whole, so a failure
-// never leaves a partial backup. Returns 0 and the file's path, or the
-// error code of the step that failed.
-[[nodiscard]] DWORD WriteBackupFile(const std::wstring& folder, HKEY productRoot,
-                                    const std::wstring& productPath, HKEY dataRoot,
-                                    const std::wstring& dataPath, std::wstring* file);
+#include "run_record.h"
 
-// The name regedit gives a predefined root key.
-const wchar_t* RootName(HKEY root);
+// Writes the key trees (each "HKEY_USERS\..." or "HKEY_LOCAL_MACHINE\...")
+// to one registry file in folder: "keymend-backup-<computer>-<local date and
+// time>.reg", UTF-16LE with its byte order mark, as regedit exports. The
+// folder is prepared as PrepareBackupFolder says; the file gets a new name
+// only (an existing file is never opened), the protected DACL, and is
+// written under a temporary name, renamed once whole. Returns 0 and fills
+// backup's file and SHA-256, or the error code with a reason.
+[[nodiscard]] DWORD WriteBackupFile(const std::wstring& folder,
+                                    const std::vector<std::wstring>& keys, BackupRecord* backup);

@@ -5,11 +5,12 @@
 #include <cwchar>
 #include <vector>
 
+#include "opened_key.h"
+
 namespace {
 
 // regedit breaks hex lines after the comma that reaches this column.
 constexpr std::size_t kHexLineLimit = 77;
-constexpr DWORD kMaxKeyNameChars = 256;
 
 std::wstring Quoted(const std::wstring& text) {
     std::wstring quoted = L"\"";
@@ -59,18 +60,12 @@ std::wstring HexData(std::wstring line, const BYTE* data, DWORD size) {
     return line + L"\r\n";
 }
 
-// A wide-call key handle that closes on every path out of a scope.
-struct OpenedKey {
-    OpenedKey() = default;
-    OpenedKey(const OpenedKey&) = delete;
-    OpenedKey& operator=(const OpenedKey&) = delete;
-    ~OpenedKey() {
-        if (key != nullptr) {
-            RegCloseKey(key);
-        }
-    }
-    HKEY key = nullptr;
-};
+// A name a .reg file can hold: a NUL ends it early, and a line break
+// splits its line, so reg import would lose it or write the lines after it
+// into the wrong key.
+bool FitsRegFile(const wchar_t* name, DWORD chars) {
+    return std::wcslen(name) == chars && std::wcspbrk(name, L"\r\n") == nullptr;
+}
 
 LONG AppendValues(HKEY key, DWORD valueCount, DWORD maxNameChars, DWORD maxDataBytes,
                   std::wstring* text) {
@@ -85,7 +80,7 @@ LONG AppendValues(HKEY key, DWORD valueCount, DWORD maxNameChars, DWORD maxDataB
         if (result != ERROR_SUCCESS) {
             return result;
         }
-        if (std::wcslen(name.data()) != nameChars) {
+        if (!FitsRegFile(name.data(), nameChars)) {
             return ERROR_INVALID_NAME;
         }
         *text += ValueLine(std::wstring(name.data(), nameChars), type, data.data(), dataBytes);
@@ -93,13 +88,20 @@ LONG AppendValues(HKEY key, DWORD valueCount, DWORD maxNameChars, DWORD maxDataB
     return ERROR_SUCCESS;
 }
 
-LONG AppendOpenKey(HKEY key, const std::wstring& fullName, std::wstring* text) {
+LONG AppendOpenKey(HKEY key, const std::wstring& fullName, std::wstring* text,
+                   std::wstring* failedKey) {
+    *failedKey = fullName;
+    if (!FitsRegFile(fullName.c_str(), static_cast<DWORD>(fullName.size()))) {
+        return ERROR_INVALID_NAME;
+    }
     DWORD subkeys = 0;
+    DWORD maxSubkeyChars = 0;
     DWORD values = 0;
     DWORD maxNameChars = 0;
     DWORD maxDataBytes = 0;
-    LONG result = RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr,
-                                   &values, &maxNameChars, &maxDataBytes, nullptr, nullptr);
+    LONG result =
+        RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, &maxSubkeyChars, nullptr,
+                         &values, &maxNameChars, &maxDataBytes, nullptr, nullptr);
     if (result != ERROR_SUCCESS) {
         return result;
     }
@@ -109,27 +111,34 @@ LONG AppendOpenKey(HKEY key, const std::wstring& fullName, std::wstring* text) {
         return result;
     }
     *text += L"\r\n";
+    // Sized as the key says, not by a constant: some Windows versions allow
+    // names longer than 255 characters.
+    std::vector<wchar_t> name(maxSubkeyChars + 1);
     for (DWORD index = 0; index < subkeys; ++index) {
-        wchar_t name[kMaxKeyNameChars];
-        DWORD nameChars = kMaxKeyNameChars;
-        result = RegEnumKeyExW(key, index, name, &nameChars, nullptr, nullptr, nullptr, nullptr);
+        DWORD nameChars = static_cast<DWORD>(name.size());
+        result =
+            RegEnumKeyExW(key, index, name.data(), &nameChars, nullptr, nullptr, nullptr, nullptr);
         if (result != ERROR_SUCCESS) {
             return result;
         }
-        // A name holding a NUL can be neither opened by its text nor written to a .reg file.
-        if (std::wcslen(name) != nameChars) {
+        std::wstring childName = fullName + L"\\" + std::wstring(name.data(), nameChars);
+        // A name holding a NUL cannot even be opened by its text.
+        if (!FitsRegFile(name.data(), nameChars)) {
+            *failedKey = childName;
             return ERROR_INVALID_NAME;
         }
         OpenedKey child;
-        result = RegOpenKeyExW(key, name, 0, KEY_READ, &child.key);
+        result = child.Open(key, name.data(), KEY_READ);
         if (result != ERROR_SUCCESS) {
+            *failedKey = childName;
             return result;
         }
-        result = AppendOpenKey(child.key, fullName + L"\\" + std::wstring(name, nameChars), text);
+        result = AppendOpenKey(child.get(), childName, text, failedKey);
         if (result != ERROR_SUCCESS) {
             return result;
         }
     }
+    *failedKey = std::wstring();
     return ERROR_SUCCESS;
 }
 
@@ -157,12 +166,20 @@ std::wstring ValueLine(const std::wstring& name, DWORD type, const BYTE* data, D
     return HexData(line + prefix, data, size);
 }
 
-LONG AppendKeyTree(HKEY root, const wchar_t* rootName, const std::wstring& path,
-                   std::wstring* text) {
+LONG AppendKeyTree(const std::wstring& rootedKey, std::wstring* text, std::wstring* failedKey) {
+    *failedKey = rootedKey;
+    std::size_t backslash = rootedKey.find(L'\\');
+    std::wstring rootName = rootedKey.substr(0, backslash);
+    HKEY root = rootName == L"HKEY_USERS"           ? HKEY_USERS
+                : rootName == L"HKEY_LOCAL_MACHINE" ? HKEY_LOCAL_MACHINE
+                                                    : nullptr;
+    if (root == nullptr || backslash == std::wstring::npos) {
+        return ERROR_INVALID_PARAMETER;
+    }
     OpenedKey key;
-    LONG result = RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key.key);
+    LONG result = key.Open(root, rootedKey.c_str() + backslash + 1, KEY_READ);
     if (result != ERROR_SUCCESS) {
         return result;
     }
-    return AppendOpenKey(key.key, std::wstring(rootName) + L"\\" + path, text);
+    return AppendOpenKey(key.get(), rootedKey, text, failedKey);
 }

@@ -9,12 +9,14 @@
 // The file's first line and the blank line after it.
 constexpr wchar_t kBackupHeader[] = L"Windows Registry Editor Version 5.00\r\n\r\n";
 
-// Appends rootName\path and everything below it to text: each key as a
-// [header], its values, a blank line. A key or value that cannot be read
-// whole, or whose name holds a NUL (ERROR_INVALID_NAME), ends the walk with
-// its error code; text then holds a part only.
-[[nodiscard]] LONG AppendKeyTree(HKEY root, const wchar_t* rootName, const std::wstring& path,
-                                 std::wstring* text);
+// Appends rootedKey ("HKEY_USERS\..." or "HKEY_LOCAL_MACHINE\...") and
+// everything below it to text: each key as a [header], its values, a blank
+// line. A key or value that cannot be read whole, or whose name a registry
+// file cannot hold (a NUL, CR or LF in it: ERROR_INVALID_NAME), ends the walk
+// with its error code and *failedKey naming the key; text then holds a part
+// only.
+[[nodiscard]] LONG AppendKeyTree(const std::wstring& rootedKey, std::wstring* text,
+                                 std::wstring* failedKey);
 
 // One value line (with its CRLF) as regedit writes it: REG_SZ quoted where
 // the quotes give back the same bytes, dword: for four-byte REG_DWORD,

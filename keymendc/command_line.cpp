@@ -57,6 +57,12 @@ CommandLineVerdict ParseCommandLine(int argc, const wchar_t* const* argv, Option
             if (i + 1 >= argc || argv[i + 1][0] == L'\0') {
                 return Refuse(problem, L"--backup needs a folder");
             }
+            // A script whose folder variable was empty passes the next option
+            // instead; PowerShell drops an empty argument altogether.
+            if (argv[i + 1][0] == L'-' || argv[i + 1][0] == L'/') {
+                return Refuse(problem, L"--backup needs a folder, not an option: " +
+                                           std::wstring(argv[i + 1]));
+            }
             haveBackup = true;
             options->backupDir = argv[++i];
         } else {
@@ -76,15 +82,17 @@ const wchar_t* UsageText() {
     return L"Usage: keymendc check [--json] [--verbose]\n"
            L"       keymendc repair [--backup DIR] [--json] [--verbose]\n"
            L"\n"
-           L"Finds (check) or removes (repair) the damaged Brelix 1.11 registration, with the\n"
+           L"Finds (check) or removes (repair) every damaged Brelix 1.11 registration, with the\n"
            L"same rules as KEYMEND.EXE. Needs administrator rights; never asks anything.\n"
            L"\n"
-           L"  --backup DIR  first write both key trees to one .reg file in DIR (reg import\n"
-           L"                restores them); if it cannot be written whole, nothing is deleted\n"
+           L"  --backup DIR  first write every key tree to one .reg file in DIR (reg import\n"
+           L"                restores them), in folders only administrators control; if it\n"
+           L"                cannot be written whole, nothing is deleted\n"
            L"  --json        one JSON object on standard output instead of text\n"
            L"  --verbose     every failure the repair meets, as lines on standard error\n"
            L"\n"
            L"Exit codes: check 1 found, 0 not found; repair 0 nothing remains, 1 not removed\n"
-           L"completely; 2 no administrator rights; 29 backup not written (nothing deleted);\n"
-           L"87 bad command line; 1618 Windows Installer busy (nothing touched).\n";
+           L"completely; 1011 incomplete: a key or a user's registry could not be read (found\n"
+           L"wins for check); 2 no administrator rights; 29 backup not written (nothing\n"
+           L"deleted); 87 bad command line; 1618 Windows Installer busy (nothing deleted).\n";
 }

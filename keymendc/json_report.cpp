@@ -1,6 +1,5 @@
-#include <nlohmann/json.hpp>
-
 #include "console_output.h"
+#include "json_writer.h"
 #include "reports.h"
 
 const char* OutcomeName(RunOutcome outcome) {
@@ -13,6 +12,8 @@ const char* OutcomeName(RunOutcome outcome) {
             return "removed";
         case RunOutcome::NotRemoved:
             return "not-removed";
+        case RunOutcome::Incomplete:
+            return "incomplete";
         case RunOutcome::NoRights:
             return "no-rights";
         case RunOutcome::InstallerBusy:
@@ -25,57 +26,150 @@ const char* OutcomeName(RunOutcome outcome) {
 
 namespace {
 
-using json = nlohmann::ordered_json;
-
-json Text(const std::wstring& text) {
-    return WideToUtf8(text);
+void WriteRegistration(JsonWriter& json, const Registration& found) {
+    json.BeginObject();
+    json.Key("sid");
+    json.String(found.sid);
+    json.Key("productCode");
+    json.String(found.productCode);
+    json.Key("displayName");
+    json.String(found.displayName);
+    json.Key("displayVersion");
+    json.String(found.displayVersion);
+    json.Key("productKey");
+    json.String(found.productKey);
+    json.Key("dataKey");
+    json.String(found.dataKey);
+    json.EndObject();
 }
 
-json RegistrationObject(const RunRecord& record) {
-    if (!record.found) {
-        return nullptr;
+void WriteRegistrations(JsonWriter& json, const RunRecord& record) {
+    // The first alone, as keymendc wrote it before it listed them all.
+    json.Key("registration");
+    if (record.registrations.empty()) {
+        json.Null();
+    } else {
+        WriteRegistration(json, record.registrations.front());
     }
-    const Registration& found = record.registration;
-    return {{"sid", Text(found.sid)},
-            {"productCode", Text(found.productCode)},
-            {"displayName", Text(found.displayName)},
-            {"displayVersion", Text(found.displayVersion)},
-            {"productKey", Text(found.productKey)},
-            {"dataKey", Text(found.dataKey)}};
+    json.Key("registrations");
+    json.BeginArray();
+    for (const Registration& found : record.registrations) {
+        WriteRegistration(json, found);
+    }
+    json.EndArray();
 }
 
-json BackupObject(const RunRecord& record) {
-    if (record.backupFile.empty() && record.backupError == 0) {
-        return nullptr;
+void WriteUnseen(JsonWriter& json, const RunRecord& record) {
+    json.Key("unreadableKeys");
+    json.BeginArray();
+    for (const UnreadableKey& key : record.unreadable) {
+        json.BeginObject();
+        json.Key("key");
+        json.String(key.key);
+        json.Key("code");
+        json.Number(key.code);
+        json.EndObject();
     }
-    json file = record.backupFile.empty() ? json(nullptr) : Text(record.backupFile);
-    return {{"file", file}, {"error", record.backupError}};
+    json.EndArray();
+    json.Key("usersNotLoaded");
+    json.BeginArray();
+    for (const UnloadedUser& user : record.unloaded) {
+        json.BeginObject();
+        json.Key("sid");
+        json.String(user.sid);
+        json.Key("hasProfile");
+        json.Bool(user.hasProfile);
+        json.Key("profile");
+        if (user.hasProfile) {
+            json.String(user.profile);
+        } else {
+            json.Null();
+        }
+        json.EndObject();
+    }
+    json.EndArray();
+}
+
+void WriteBackup(JsonWriter& json, const RunRecord& record) {
+    json.Key("backup");
+    if (record.backup.file.empty() && record.backup.error == 0) {
+        json.Null();
+        return;
+    }
+    json.BeginObject();
+    json.Key("file");
+    if (record.backup.file.empty()) {
+        json.Null();
+    } else {
+        json.String(record.backup.file);
+    }
+    json.Key("sha256");
+    if (record.backup.sha256.empty()) {
+        json.Null();
+    } else {
+        json.String(record.backup.sha256);
+    }
+    json.Key("error");
+    json.Number(record.backup.error);
+    json.Key("reason");
+    json.String(record.backup.reason);
+    json.EndObject();
+}
+
+void WriteDeletions(JsonWriter& json, const RunRecord& record) {
+    json.Key("deletions");
+    json.BeginArray();
+    for (const KeyDeletion& deletion : record.deletions) {
+        json.BeginObject();
+        json.Key("key");
+        json.String(deletion.key);
+        json.Key("deleted");
+        json.Bool(deletion.result == 0);
+        json.Key("result");
+        json.Number(deletion.result);
+        json.EndObject();
+    }
+    json.EndArray();
+}
+
+void WriteFailures(JsonWriter& json, const RunRecord& record) {
+    json.Key("failures");
+    json.BeginArray();
+    for (const Failure& failure : record.failures) {
+        json.BeginObject();
+        json.Key("caption");
+        json.String(failure.caption);
+        json.Key("text");
+        json.String(failure.text);
+        if (failure.code >= 0) {
+            json.Key("code");
+            json.Number(failure.code);
+        }
+        json.EndObject();
+    }
+    json.EndArray();
 }
 
 }  // namespace
 
 std::wstring JsonReport(const RunRecord& record) {
-    json deletions = json::array();
-    for (const KeyDeletion& deletion : record.deletions) {
-        deletions.push_back({{"key", Text(deletion.key)},
-                             {"deleted", deletion.result == 0},
-                             {"result", deletion.result}});
-    }
-    json failures = json::array();
-    for (const Failure& failure : record.failures) {
-        json entry = {{"caption", Text(failure.caption)}, {"text", Text(failure.text)}};
-        if (failure.code >= 0) {
-            entry["code"] = failure.code;
-        }
-        failures.push_back(entry);
-    }
-    json report = {{"command", record.command == Command::Check ? "check" : "repair"},
-                   {"outcome", OutcomeName(record.outcome)},
-                   {"exitCode", record.exitCode},
-                   {"registration", RegistrationObject(record)},
-                   {"backup", BackupObject(record)},
-                   {"deletions", deletions},
-                   {"failures", failures},
-                   {"summary", Text(SummaryLine(record))}};
-    return Utf8ToWide(report.dump(-1, ' ', false, json::error_handler_t::replace)) + L"\n";
+    JsonWriter json;
+    json.BeginObject();
+    json.Key("command");
+    json.String(record.command == Command::Check ? "check" : "repair");
+    json.Key("outcome");
+    json.String(OutcomeName(record.outcome));
+    json.Key("exitCode");
+    json.Number(record.exitCode);
+    json.Key("complete");
+    json.Bool(SawEverything(record));
+    WriteRegistrations(json, record);
+    WriteUnseen(json, record);
+    WriteBackup(json, record);
+    WriteDeletions(json, record);
+    WriteFailures(json, record);
+    json.Key("summary");
+    json.String(SummaryLine(record));
+    json.EndObject();
+    return Utf8ToWide(json.text()) + L"\n";
 }

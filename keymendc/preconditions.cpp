@@ -4,9 +4,15 @@
 
 bool InstallerIsBusy() {
     HANDLE mutex = OpenMutexW(SYNCHRONIZE, FALSE, L"Global\\_MSIExecute");
-    if (mutex != nullptr) {
-        CloseHandle(mutex);
-        return true;
+    if (mutex == nullptr) {
+        return GetLastError() != ERROR_FILE_NOT_FOUND;
     }
-    return GetLastError() == ERROR_ACCESS_DENIED;
+    // The service keeps the mutex open when idle; only an owner is running
+    // an installation. Taken, or left abandoned, it is given back at once.
+    DWORD waited = WaitForSingleObject(mutex, 0);
+    if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED) {
+        ReleaseMutex(mutex);
+    }
+    CloseHandle(mutex);
+    return waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED;
 }

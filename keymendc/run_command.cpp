@@ -1,54 +1,19 @@
 #include "run_command.h"
 
-#include <windows.h>
+#include <algorithm>
 
+#include "ascii_case.h"
 #include "backup_file.h"
-#include "console_output.h"
 #include "console_reporter.h"
-#include "detect_target.h"
+#include "delete_key_repeat.h"
 #include "diagnostics.h"
 #include "exit_codes.h"
+#include "installer_data_survey.h"
 #include "may_write_driver_list.h"
 #include "preconditions.h"
-#include "run_repair.h"
-#include "search_key.h"
+#include "survey_record.h"
 
 namespace {
-
-HKEY ToHkey(RegKey key) {
-    return reinterpret_cast<HKEY>(key);
-}
-
-std::wstring ReadTextValue(HKEY root, const std::wstring& path, const wchar_t* name) {
-    wchar_t text[1024] = L"";
-    DWORD bytes = sizeof text - sizeof(wchar_t);
-    DWORD type = 0;
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
-        return std::wstring();
-    }
-    LONG result =
-        RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(text), &bytes);
-    RegCloseKey(key);
-    return result == ERROR_SUCCESS ? std::wstring(text) : std::wstring();
-}
-
-// The product registration path is <SID>\...\<product code>.
-Registration DescribeTargets() {
-    std::wstring productPath = AnsiToWide(RepairTargets.ProductKeyPath.c_str());
-    std::wstring dataPath = AnsiToWide(RepairTargets.DataKeyPath.c_str());
-    Registration found;
-    found.sid = productPath.substr(0, productPath.find(L'\\'));
-    found.productCode = productPath.substr(productPath.rfind(L'\\') + 1);
-    std::wstring properties = dataPath + L"\\InstallProperties";
-    HKEY dataRoot = ToHkey(RepairTargets.DataKeyRoot);
-    found.displayName = ReadTextValue(dataRoot, properties, L"DisplayName");
-    found.displayVersion = ReadTextValue(dataRoot, properties, L"DisplayVersion");
-    found.productKey =
-        std::wstring(RootName(ToHkey(RepairTargets.ProductKeyRoot))) + L"\\" + productPath;
-    found.dataKey = std::wstring(RootName(dataRoot)) + L"\\" + dataPath;
-    return found;
-}
 
 RunRecord& Finish(RunRecord& record, RunOutcome outcome, int exitCode) {
     record.outcome = outcome;
@@ -57,18 +22,66 @@ RunRecord& Finish(RunRecord& record, RunOutcome outcome, int exitCode) {
     return record;
 }
 
-DWORD Backup(const std::wstring& folder, std::wstring* file) {
-    return WriteBackupFile(folder, ToHkey(RepairTargets.ProductKeyRoot),
-                           AnsiToWide(RepairTargets.ProductKeyPath.c_str()),
-                           ToHkey(RepairTargets.DataKeyRoot),
-                           AnsiToWide(RepairTargets.DataKeyPath.c_str()), file);
+RunRecord& FinishWithNothingFound(RunRecord& record) {
+    return SawEverything(record) ? Finish(record, RunOutcome::NotFound, kExitClean)
+                                 : Finish(record, RunOutcome::Incomplete, kExitIncomplete);
+}
+
+std::vector<std::wstring> KeysToSave(const RunRecord& record) {
+    std::vector<std::wstring> keys;
+    for (const Registration& registration : record.registrations) {
+        if (std::find(keys.begin(), keys.end(), registration.productKey) == keys.end()) {
+            keys.push_back(registration.productKey);
+        }
+        keys.push_back(registration.dataKey);
+    }
+    return keys;
+}
+
+// Each registration as the window's repair deletes one: the product
+// registration first, then the installer data, whatever the first returned.
+// Two installer data keys may name one product registration; it goes once.
+bool DeleteEvery(const InstallerDataSurvey& survey, RunRecord* record) {
+    bool allGone = true;
+    for (std::size_t i = 0; i < survey.found.size(); ++i) {
+        const FoundRegistration& found = survey.found[i];
+        const Registration& told = record->registrations[i];
+        bool namedBefore = false;
+        for (std::size_t j = 0; j < i; ++j) {
+            namedBefore =
+                namedBefore || EqualsIgnoreAsciiCase(survey.found[j].productKeyPath.c_str(),
+                                                     found.productKeyPath.c_str());
+        }
+        RegResult product =
+            namedBefore ? REG_OK : DeleteKeyRepeat(HKEY_USERS_ROOT, found.productKeyPath.c_str());
+        RegResult data = DeleteKeyRepeat(HKEY_LOCAL_MACHINE_ROOT, found.dataKeyPath.c_str());
+        if (!namedBefore) {
+            record->deletions.push_back({told.productKey, product});
+        }
+        record->deletions.push_back({told.dataKey, data});
+        allGone = allGone && product == REG_OK && data == REG_OK;
+    }
+    return allGone;
 }
 
 }  // namespace
 
+bool SawEverything(const RunRecord& record) {
+    if (!record.surveyed || !record.unreadable.empty()) {
+        return false;
+    }
+    for (const UnloadedUser& user : record.unloaded) {
+        if (user.hasProfile) {
+            return false;
+        }
+    }
+    return true;
+}
+
 RunRecord RunCommand(const Options& options) {
     RunRecord record;
     record.command = options.command;
+    record.backupAsked = !options.backupDir.empty();
     if (InstallerIsBusy()) {
         return Finish(record, RunOutcome::InstallerBusy, kExitInstallerBusy);
     }
@@ -76,25 +89,27 @@ RunRecord RunCommand(const Options& options) {
         return Finish(record, RunOutcome::NoRights, kExitNoRights);
     }
     DiagnosticMode = true;
-    if (FindRepairTarget() != SEARCH_FOUND) {
-        return Finish(record, RunOutcome::NotFound, kExitClean);
+    InstallerDataSurvey survey = SurveyInstallerData();
+    RecordSurvey(survey, &record);
+    record.surveyed = true;
+    if (record.registrations.empty()) {
+        return FinishWithNothingFound(record);
     }
-    record.found = true;
-    record.registration = DescribeTargets();
     if (options.command == Command::Check) {
+        // Found wins over incomplete: the repair can help with what was found.
         return Finish(record, RunOutcome::Found, kExitDamaged);
     }
-    if (!options.backupDir.empty()) {
-        record.backupError = Backup(options.backupDir, &record.backupFile);
-        if (record.backupError != ERROR_SUCCESS) {
-            return Finish(record, RunOutcome::BackupFailed, kExitBackupFailed);
-        }
+    if (record.backupAsked &&
+        WriteBackupFile(options.backupDir, KeysToSave(record), &record.backup) != ERROR_SUCCESS) {
+        return Finish(record, RunOutcome::BackupFailed, kExitBackupFailed);
     }
-    TargetDeletions deletions = DeleteRepairTargets();
-    record.deletions.push_back({record.registration.productKey, deletions.product});
-    record.deletions.push_back({record.registration.dataKey, deletions.data});
-    if (OutcomeOfDeletions(deletions) == RepairOutcome::Removed) {
-        return Finish(record, RunOutcome::Removed, kExitClean);
+    // The search and the backup take seconds; an installation may have begun.
+    if (InstallerIsBusy()) {
+        return Finish(record, RunOutcome::InstallerBusy, kExitInstallerBusy);
     }
-    return Finish(record, RunOutcome::NotRemoved, kExitDamaged);
+    if (!DeleteEvery(survey, &record)) {
+        return Finish(record, RunOutcome::NotRemoved, kExitDamaged);
+    }
+    return SawEverything(record) ? Finish(record, RunOutcome::Removed, kExitClean)
+                                 : Finish(record, RunOutcome::Incomplete, kExitIncomplete);
 }

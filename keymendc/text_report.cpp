@@ -4,50 +4,138 @@
 
 namespace {
 
+std::wstring Number(long long value) {
+    return std::to_wstring(value);
+}
+
 std::wstring Line(const wchar_t* label, const std::wstring& value) {
     wchar_t padded[32];
     std::swprintf(padded, 32, L"  %-22ls", label);
     return padded + value + L"\n";
 }
 
-std::wstring RegistrationBlock(const Registration& found) {
-    return L"Damaged Brelix 1.11 registration:\n" + Line(L"User (SID):", found.sid) +
+std::wstring RegistrationBlock(const Registration& found, std::size_t number, std::size_t count) {
+    std::wstring heading = L"Damaged Brelix 1.11 registration";
+    if (count > 1) {
+        heading += L" (" + Number(static_cast<long long>(number)) + L" of " +
+                   Number(static_cast<long long>(count)) + L")";
+    }
+    return heading + L":\n" + Line(L"User (SID):", found.sid) +
            Line(L"Product code:", found.productCode) + Line(L"DisplayName:", found.displayName) +
            Line(L"DisplayVersion:", found.displayVersion) +
            Line(L"Product registration:", found.productKey) +
            Line(L"Installer data:", found.dataKey);
 }
 
-std::wstring Number(long long value) {
-    wchar_t digits[24];
-    std::swprintf(digits, 24, L"%lld", value);
-    return digits;
+std::wstring Counted(std::size_t count, const wchar_t* one, const wchar_t* many) {
+    return count == 1 ? one : Number(static_cast<long long>(count)) + L" " + many;
 }
 
-int Remaining(const RunRecord& record) {
-    int remaining = 0;
+std::size_t UsersNotLoaded(const RunRecord& record) {
+    std::size_t users = 0;
+    for (const UnloadedUser& user : record.unloaded) {
+        users += user.hasProfile ? 1 : 0;
+    }
+    return users;
+}
+
+// What kept the run from seeing everything, and what to do about it.
+std::wstring Gaps(const RunRecord& record) {
+    std::size_t keys = record.unreadable.size();
+    std::size_t users = UsersNotLoaded(record);
+    std::wstring gaps;
+    if (keys > 0) {
+        gaps += Counted(keys, L"1 key", L"keys") + L" could not be read";
+    }
+    if (users > 0) {
+        gaps += (keys > 0 ? L" and " : L"") + Counted(users, L"1 user's", L"users'") +
+                L" registry is not loaded";
+    }
+    return gaps;
+}
+
+std::wstring GapAdvice(const RunRecord& record) {
+    std::wstring advice;
+    if (UsersNotLoaded(record) > 0) {
+        advice += L" Run keymendc again while the users listed above are signed in.";
+    }
+    if (!record.unreadable.empty()) {
+        advice += L" Run keymendc --verbose as administrator to see why a key could not be read.";
+    }
+    return advice;
+}
+
+std::wstring Registrations(const RunRecord& record) {
+    std::size_t count = record.registrations.size();
+    if (count == 1) {
+        return L"the damaged Brelix 1.11 registration of user " + record.registrations[0].sid;
+    }
+    return Number(static_cast<long long>(count)) + L" damaged Brelix 1.11 registrations";
+}
+
+std::size_t Remaining(const RunRecord& record) {
+    std::size_t remaining = 0;
     for (const KeyDeletion& deletion : record.deletions) {
         remaining += deletion.result != 0 ? 1 : 0;
     }
     return remaining;
 }
 
+std::wstring IncompleteSummary(const RunRecord& record) {
+    if (record.registrations.empty()) {
+        return L"Incomplete: no damaged Brelix 1.11 registration was seen, but " + Gaps(record) +
+               L"; nothing was changed." + GapAdvice(record);
+    }
+    return L"Incomplete: removed " + Registrations(record) + L", but " + Gaps(record) + L"." +
+           GapAdvice(record);
+}
+
+std::wstring UnloadedUsers(const RunRecord& record) {
+    std::wstring withProfile;
+    std::wstring without;
+    for (const UnloadedUser& user : record.unloaded) {
+        if (user.hasProfile) {
+            withProfile += L"  " + user.sid + L"  profile " + user.profile + L"\n";
+        } else {
+            without += L"  " + user.sid + L"\n";
+        }
+    }
+    std::wstring text;
+    if (!withProfile.empty()) {
+        text +=
+            L"Users whose registry is not loaded, so their registration could not be "
+            L"checked (sign in as them, then run keymendc again):\n" +
+            withProfile;
+    }
+    if (!without.empty()) {
+        text +=
+            L"Users in the installer data without a profile on this machine (they cannot "
+            L"sign in; not counted as unseen):\n" +
+            without;
+    }
+    return text;
+}
+
 }  // namespace
 
 std::wstring SummaryLine(const RunRecord& record) {
-    const std::wstring& sid = record.registration.sid;
+    bool complete = SawEverything(record);
     switch (record.outcome) {
         case RunOutcome::Found:
-            return L"Found: the damaged Brelix 1.11 registration of user " + sid +
-                   L"; keymendc repair removes it.";
+            return L"Found: " + Registrations(record) + L"; keymendc repair removes " +
+                   (record.registrations.size() == 1 ? L"it." : L"them.") +
+                   (complete ? L"" : L" Not everything was seen: " + Gaps(record) + L".");
         case RunOutcome::NotFound:
             return L"Not found: no damaged Brelix 1.11 registration; nothing was changed.";
         case RunOutcome::Removed:
-            return L"Removed: the damaged Brelix 1.11 registration of user " + sid +
-                   L"; Brelix 1.12 can be installed.";
+            return L"Removed: " + Registrations(record) + L"; Brelix 1.12 can be installed.";
         case RunOutcome::NotRemoved:
-            return L"Not removed completely: " + Number(Remaining(record)) +
-                   L" of 2 key trees remain; run keymendc repair --verbose as administrator.";
+            return L"Not removed completely: " + Number(static_cast<long long>(Remaining(record))) +
+                   L" of " + Number(static_cast<long long>(record.deletions.size())) +
+                   L" key trees remain; run keymendc repair --verbose as administrator." +
+                   (complete ? L"" : L" Not everything was seen either: " + Gaps(record) + L".");
+        case RunOutcome::Incomplete:
+            return IncompleteSummary(record);
         case RunOutcome::NoRights:
             return L"Refused: keymendc needs administrator rights (run it elevated or as "
                    L"SYSTEM); nothing was changed.";
@@ -56,15 +144,23 @@ std::wstring SummaryLine(const RunRecord& record) {
                    L"Try again later.";
         case RunOutcome::BackupFailed:
             return L"Not repaired: the backup could not be written (error " +
-                   Number(record.backupError) + L"); nothing was deleted.";
+                   Number(record.backup.error) + L": " + record.backup.reason +
+                   L"); nothing was deleted.";
     }
     return std::wstring();
 }
 
 std::wstring TextReport(const RunRecord& record) {
     std::wstring text;
-    if (record.found) {
-        text += RegistrationBlock(record.registration);
+    for (std::size_t i = 0; i < record.registrations.size(); ++i) {
+        text += RegistrationBlock(record.registrations[i], i + 1, record.registrations.size());
+    }
+    text += UnloadedUsers(record);
+    if (!record.unreadable.empty()) {
+        text += L"Keys that could not be read:\n";
+        for (const UnreadableKey& key : record.unreadable) {
+            text += L"  error " + Number(key.code) + L": " + key.key + L"\n";
+        }
     }
     if (!record.failures.empty()) {
         text += L"Failures met:\n";
@@ -72,8 +168,9 @@ std::wstring TextReport(const RunRecord& record) {
             text += L"  " + failure.caption + L": " + failure.text + L"\n";
         }
     }
-    if (!record.backupFile.empty()) {
-        text += L"Backup written: " + record.backupFile + L"\n";
+    if (!record.backup.file.empty()) {
+        text += L"Backup written: " + record.backup.file + L"\n";
+        text += L"Backup SHA-256: " + record.backup.sha256 + L"\n";
     }
     for (const KeyDeletion& deletion : record.deletions) {
         text += deletion.result == 0
