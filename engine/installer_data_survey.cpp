@@ -1,5 +1,6 @@
 #include "installer_data_survey.h"
 
+#include "ascii_case.h"
 #include "candidate_walk.h"
 #include "scoped_key.h"
 #include "search_key.h"
@@ -10,7 +11,13 @@ bool HidesNothing(RegResult code) {
     return code == REG_ERROR_FILE_NOT_FOUND || code == REG_ERROR_KEY_DELETED;
 }
 
+// A key the walk could not open for a candidate's values, it cannot open to
+// walk it either: it is listed once.
 void AddUnseen(RegKey root, const char* path, RegResult code, InstallerDataSurvey* survey) {
+    if (!survey->unseen.empty() && survey->unseen.back().root == root &&
+        EqualsIgnoreAsciiCase(survey->unseen.back().path.c_str(), path)) {
+        return;
+    }
     UnseenKey unseen;
     unseen.root = root;
     (void)unseen.path.Assign(path);

@@ -128,7 +128,10 @@ DWORD WriteBackupFile(const std::wstring& folder, const std::vector<std::wstring
     if (!MoveFileExW(partial.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH)) {
         error = GetLastError();
         DeleteFileW(partial.c_str());
-        return Fail(error, backup, L"cannot name the backup " + target + Code(error));
+        bool taken = error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS;
+        return Fail(error, backup,
+                    taken ? L"a file of the backup's name exists already: " + target
+                          : L"cannot name the backup " + target + Code(error));
     }
     backup->file = target;
     backup->sha256 = hash;

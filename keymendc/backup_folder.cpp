@@ -92,10 +92,10 @@ std::wstring Code(DWORD error) {
     return L" (error " + std::to_wstring(error) + L")";
 }
 
-// A level that exists: a real folder that only administrators control. The
-// root of a drive or share is where the path begins, not a link in it
-// (Wine shows its drive letters as links).
-DWORD CheckExisting(const std::wstring& level, DWORD attributes, bool isRoot, bool isBackupFolder,
+// A level that exists must be a real folder. The root of a drive or share
+// is where the path begins, not a link in it (Wine shows its drive letters
+// as links).
+DWORD CheckIsFolder(const std::wstring& level, DWORD attributes, bool isRoot,
                     std::wstring* reason) {
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
         return Refuse(ERROR_DIRECTORY, reason, level + L" is a file, not a folder");
@@ -104,14 +104,19 @@ DWORD CheckExisting(const std::wstring& level, DWORD attributes, bool isRoot, bo
         return Refuse(kErrorReparsePointEncountered, reason,
                       L"the path runs through a reparse point (a link or junction): " + level);
     }
+    return ERROR_SUCCESS;
+}
+
+// ...and be controlled by administrators only.
+DWORD CheckControl(const std::wstring& level, bool isBackupFolder, std::wstring* reason) {
     std::wstring who;
     DWORD result =
         CheckFolderIsAdministrators(level, isBackupFolder ? kWriteRights : kReplaceRights, &who);
     if (result == ERROR_ACCESS_DENIED) {
         return Refuse(result, reason,
-                      (isBackupFolder ? L"the folder " + level + L" may be written by "
-                                      : L"the folder " + level + L" lets ") +
-                          who + (isBackupFolder ? L"" : L" replace what it holds") +
+                      L"the folder " + level +
+                          (isBackupFolder ? L" may be written by " + who
+                                          : L" lets " + who + L" replace what it holds") +
                           L"; only SYSTEM and Administrators may: remove it or choose another "
                           L"folder");
     }
@@ -133,27 +138,35 @@ DWORD PrepareBackupFolder(const std::wstring& folder, std::wstring* fullPath,
                       L"the backup folder needs a drive or a share: " + folder);
     }
     std::vector<std::wstring> levels = Levels(path, rootLength);
-    bool creating = false;
-    for (std::size_t i = 0; i < levels.size(); ++i) {
-        const std::wstring& level = levels[i];
-        bool isBackupFolder = i + 1 == levels.size();
-        DWORD attributes = creating ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(level.c_str());
-        if (attributes != INVALID_FILE_ATTRIBUTES) {
-            DWORD result = CheckExisting(level, attributes, i == 0, isBackupFolder, reason);
-            if (result != ERROR_SUCCESS) {
-                return result;
+    // The levels that exist, each a real folder; the rest are created.
+    std::size_t existing = 0;
+    for (; existing < levels.size(); ++existing) {
+        DWORD attributes = GetFileAttributesW(levels[existing].c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES) {
+            DWORD missing = GetLastError();
+            if (missing != ERROR_FILE_NOT_FOUND && missing != ERROR_PATH_NOT_FOUND) {
+                return Refuse(missing, reason,
+                              L"cannot look at " + levels[existing] + Code(missing));
             }
-            continue;
+            break;
         }
-        DWORD missing = creating ? ERROR_FILE_NOT_FOUND : GetLastError();
-        if (missing != ERROR_FILE_NOT_FOUND && missing != ERROR_PATH_NOT_FOUND) {
-            return Refuse(missing, reason, L"cannot look at " + level + Code(missing));
+        DWORD result = CheckIsFolder(levels[existing], attributes, existing == 0, reason);
+        if (result != ERROR_SUCCESS) {
+            return result;
         }
-        DWORD created = CreateOnlyForAdministrators(level);
+    }
+    for (std::size_t i = 0; i < existing; ++i) {
+        DWORD result = CheckControl(levels[i], i + 1 == levels.size(), reason);
+        if (result != ERROR_SUCCESS) {
+            return result;
+        }
+    }
+    for (std::size_t i = existing; i < levels.size(); ++i) {
+        DWORD created = CreateOnlyForAdministrators(levels[i]);
         if (created != ERROR_SUCCESS) {
-            return Refuse(created, reason, L"cannot create the folder " + level + Code(created));
+            return Refuse(created, reason,
+                          L"cannot create the folder " + levels[i] + Code(created));
         }
-        creating = true;
     }
     *fullPath = path;
     return ERROR_SUCCESS;

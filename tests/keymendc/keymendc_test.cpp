@@ -1,8 +1,13 @@
 // keymendc.exe beyond the scenarios: the backup restores exactly, refusals
 // touch nothing, and every bad command line gives 87 and the usage.
+#include <aclapi.h>
+#include <bcrypt.h>
 #include <gtest/gtest.h>
+#include <sddl.h>
+#include <windows.h>
 
 #include <cstring>
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <vector>
 
@@ -187,14 +192,102 @@ std::vector<std::wstring> FilesIn(const std::wstring& folder) {
     return names;
 }
 
-std::wstring EmptyFolder(const wchar_t* name) {
-    wchar_t full[MAX_PATH];
-    GetFullPathNameW(name, MAX_PATH, full, nullptr);
-    for (const std::wstring& file : FilesIn(full)) {
-        DeleteFileW((std::wstring(full) + L"\\" + file).c_str());
+// Removes a folder tree of files and folders left by an earlier run.
+void RemoveTree(const std::wstring& folder) {
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            std::wstring name = found.cFileName;
+            if (name == L"." || name == L"..") {
+                continue;
+            }
+            std::wstring path = folder + L"\\" + name;
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                RemoveTree(path);
+            } else {
+                DeleteFileW(path.c_str());
+            }
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
     }
-    RemoveDirectoryW(full);
-    return full;
+    RemoveDirectoryW(folder.c_str());
+}
+
+// On the prefix's own drive: a folder of the host above the build tree may
+// let others write (/tmp does), which keymendc would rightly refuse.
+std::wstring EmptyFolder(const wchar_t* name) {
+    CreateDirectoryW(L"C:\\keymendc-tests", nullptr);
+    std::wstring folder = std::wstring(L"C:\\keymendc-tests\\") + name;
+    RemoveTree(folder);
+    return folder;
+}
+
+// The owner and DACL as Wine stores them: it keeps no descriptor of its own
+// but maps it onto the Unix mode, so "others" read back as Everyone (WD).
+std::string Sddl(const std::wstring& path) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT,
+                              OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, nullptr,
+                              nullptr, nullptr, nullptr, &descriptor) != ERROR_SUCCESS) {
+        return "(unreadable)";
+    }
+    wchar_t* text = nullptr;
+    ConvertSecurityDescriptorToStringSecurityDescriptorW(
+        descriptor, SDDL_REVISION_1, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &text,
+        nullptr);
+    std::string sddl = WideToUtf8(text);
+    LocalFree(text);
+    LocalFree(descriptor);
+    return sddl;
+}
+
+bool EveryoneMayAccess(const std::wstring& path) {
+    return Sddl(path).find(";WD)") != std::string::npos;
+}
+
+DWORD CreateFolderWithDacl(const std::wstring& path, const wchar_t* sddl) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor,
+                                                         nullptr);
+    PACL dacl = nullptr;
+    BOOL present = FALSE;
+    BOOL defaulted = FALSE;
+    GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted);
+    DWORD result = CreateDirectoryW(path.c_str(), nullptr) ? ERROR_SUCCESS : GetLastError();
+    if (result == ERROR_SUCCESS) {
+        result =
+            SetNamedSecurityInfoW(const_cast<wchar_t*>(path.c_str()), SE_FILE_OBJECT,
+                                  DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                                  nullptr, nullptr, dacl, nullptr);
+    }
+    LocalFree(descriptor);
+    return result;
+}
+
+std::string Sha256Of(const std::string& bytes) {
+    BCRYPT_ALG_HANDLE algorithm = nullptr;
+    BCRYPT_HASH_HANDLE hash = nullptr;
+    UCHAR digest[32] = {};
+    BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0);
+    BCryptCreateHash(algorithm, &hash, nullptr, 0, nullptr, 0, 0);
+    BCryptHashData(hash, reinterpret_cast<UCHAR*>(const_cast<char*>(bytes.data())),
+                   static_cast<ULONG>(bytes.size()), 0);
+    BCryptFinishHash(hash, digest, sizeof digest, 0);
+    BCryptDestroyHash(hash);
+    BCryptCloseAlgorithmProvider(algorithm, 0);
+    std::string hex;
+    for (UCHAR byte : digest) {
+        hex += "0123456789abcdef"[byte >> 4];
+        hex += "0123456789abcdef"[byte & 15];
+    }
+    return hex;
+}
+
+nlohmann::json Parsed(const ProgramRun& run) {
+    nlohmann::json report = nlohmann::json::parse(run.out, nullptr, false);
+    EXPECT_TRUE(report.is_object()) << run.out;
+    return report;
 }
 
 using KeymendcBackup = DamagedRegistration;
@@ -208,48 +301,221 @@ TEST_F(KeymendcBackup, RegImportRestoresBothTreesExactly) {
 
     ProgramRun repair = RunKeymendc(L"repair --json --backup \"" + folder + L"\"");
     ASSERT_EQ(repair.exitCode, 0u) << repair.out;
-    nlohmann::json report = nlohmann::json::parse(repair.out, nullptr, false);
-    ASSERT_TRUE(report.is_object()) << repair.out;
+    nlohmann::json report = Parsed(repair);
     EXPECT_EQ(report["outcome"], "removed");
     std::vector<std::wstring> files = FilesIn(folder);
     ASSERT_EQ(files.size(), 1u) << "the backup alone, no partial file";
     std::wstring file = folder + L"\\" + files[0];
     EXPECT_EQ(report["backup"]["file"], WideToUtf8(file));
+    EXPECT_EQ(report["backup"]["sha256"], Sha256Of(ReadWholeFile(file.c_str())));
+    EXPECT_FALSE(EveryoneMayAccess(file)) << Sddl(file);
     EXPECT_EQ(ReadBackBothTrees(), "(none)\n(none)\n");
 
     ProgramRun import = RunRegExe(L"import \"" + file + L"\"");
     EXPECT_EQ(import.exitCode, 0u) << import.out << import.err;
     EXPECT_EQ(ReadBackBothTrees(), before);
+    RemoveTree(folder);
 }
 
-TEST_F(KeymendcBackup, FolderThatCannotBeWrittenDeletesNothing) {
-    std::string before = ReadBackBothTrees();
-    ProgramRun repair = RunKeymendc(L"repair --json --backup C:\\keymendc-missing\\deeper");
-    EXPECT_EQ(repair.exitCode, 29u) << repair.out;
-    nlohmann::json report = nlohmann::json::parse(repair.out, nullptr, false);
-    ASSERT_TRUE(report.is_object()) << repair.out;
-    EXPECT_EQ(report["outcome"], "backup-failed");
-    EXPECT_TRUE(report["deletions"].empty());
-    EXPECT_EQ(report["backup"]["file"], nullptr);
-    EXPECT_EQ(ReadBackBothTrees(), before);
+TEST_F(KeymendcBackup, MissingFoldersAreMadeForAdministratorsOnly) {
+    std::wstring top = EmptyFolder(L"keymendc new");
+    std::wstring folder = top + L"\\KEYMEND\\Backups";
+    ProgramRun repair = RunKeymendc(L"repair --backup \"" + folder + L"\"");
+    EXPECT_EQ(repair.exitCode, 0u) << repair.out;
+    EXPECT_EQ(FilesIn(folder).size(), 1u);
+    for (const std::wstring& level : {top, top + L"\\KEYMEND", folder}) {
+        EXPECT_FALSE(EveryoneMayAccess(level)) << WideToUtf8(level) << ": " << Sddl(level);
+    }
+    EXPECT_NE(LastLine(repair.out).find("Removed: "), std::string::npos);
+    EXPECT_NE(repair.out.find("Backup SHA-256: "), std::string::npos);
+    RemoveTree(top);
 }
 
-// Held by "another installation" for the life of one test.
+// What keymendc must refuse to write a backup into, or from: each leaves the
+// registry as it was and no file of its own behind.
+struct BackupRefusal {
+    const char* name;
+    const char* reason;  // part of the summary
+    // Prepares the folder below top; returns the folder to pass.
+    std::function<std::wstring(const std::wstring& top)> prepare;
+    // A subkey of the installer data key, with a value of that name if given,
+    // added for the row alone.
+    const wchar_t* subkey = nullptr;
+    const wchar_t* value = nullptr;
+};
+
+std::wstring Stamp(int secondsAhead) {
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    ULARGE_INTEGER ticks{{now.dwLowDateTime, now.dwHighDateTime}};
+    ticks.QuadPart += static_cast<ULONGLONG>(secondsAhead) * 10000000;
+    FILETIME later{ticks.LowPart, ticks.HighPart};
+    FILETIME local;
+    SYSTEMTIME time;
+    FileTimeToLocalFileTime(&later, &local);
+    FileTimeToSystemTime(&local, &time);
+    wchar_t stamp[32];
+    swprintf(stamp, 32, L"%04u%02u%02u-%02u%02u%02u", time.wYear, time.wMonth, time.wDay,
+             time.wHour, time.wMinute, time.wSecond);
+    return stamp;
+}
+
+// Files of the names the next seconds' backup would take.
+std::wstring PlantNames(const std::wstring& folder, const wchar_t* suffix) {
+    CreateFolderWithDacl(folder, L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)");
+    wchar_t computer[MAX_COMPUTERNAME_LENGTH + 1];
+    DWORD chars = MAX_COMPUTERNAME_LENGTH + 1;
+    GetComputerNameW(computer, &chars);
+    for (int second = 0; second < 30; ++second) {
+        std::wstring name =
+            folder + L"\\keymend-backup-" + computer + L"-" + Stamp(second) + L".reg" + suffix;
+        HANDLE file =
+            CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        DWORD written = 0;
+        WriteFile(file, "planted", 7, &written, nullptr);
+        CloseHandle(file);
+    }
+    return folder;
+}
+
+bool AddName(const wchar_t* subkey, const wchar_t* value) {
+    std::wstring path = PathOf(kDataKey) + L"\\" + subkey;
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                        &key, nullptr) != ERROR_SUCCESS) {
+        return false;
+    }
+    LONG result = value == nullptr ? ERROR_SUCCESS
+                                   : RegSetValueExW(key, value, 0, REG_SZ,
+                                                    reinterpret_cast<const BYTE*>(L"x"), 4);
+    RegCloseKey(key);
+    return result == ERROR_SUCCESS;
+}
+
+void RemoveName(const wchar_t* subkey) {
+    std::wstring path = PathOf(kDataKey) + L"\\" + subkey;
+    EXPECT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, path.c_str()), ERROR_SUCCESS);
+}
+
+std::wstring Inside(const std::wstring& top) {
+    return top + L"\\backups";
+}
+
+const BackupRefusal kBackupRefusals[] = {
+    {"folder others may write", "may be written by",
+     [](const std::wstring& top) {
+         std::wstring folder = top + L"\\open";
+         CreateFolderWithDacl(folder, L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;WD)");
+         return folder;
+     }},
+    {"folder inside one others may change", "replace what it holds",
+     [](const std::wstring& top) {
+         std::wstring parent = top + L"\\open";
+         CreateFolderWithDacl(parent, L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;WD)");
+         CreateFolderWithDacl(parent + L"\\closed", L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)");
+         return parent + L"\\closed\\backups";
+     }},
+    {"path through a reparse point", "reparse point",
+     [](const std::wstring&) {
+         wchar_t full[MAX_PATH];
+         GetFullPathNameW(L"reparse-link", MAX_PATH, full, nullptr);
+         DWORD attributes = GetFileAttributesW(full);
+         EXPECT_TRUE(attributes != INVALID_FILE_ATTRIBUTES &&
+                     (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+             << "the test's link is missing";
+         return std::wstring(full) + L"\\backups";
+     }},
+    {"temporary name taken", "exists already",
+     [](const std::wstring& top) { return PlantNames(top + L"\\taken", L".partial"); }},
+    {"file name taken", "exists already",
+     [](const std::wstring& top) { return PlantNames(top + L"\\taken", L""); }},
+    {"key name with CR", "cannot hold", Inside, L"a\rb"},
+    {"key name with LF", "cannot hold", Inside, L"a\nb"},
+    {"value name with CR", "cannot hold", Inside, L"Values", L"a\rb"},
+    {"value name with LF", "cannot hold", Inside, L"Values", L"a\nb"},
+};
+
+TEST_F(KeymendcBackup, EachRefusalDeletesNothing) {
+    for (const BackupRefusal& row : kBackupRefusals) {
+        std::wstring top = EmptyFolder(L"keymendc refusals");
+        CreateDirectoryW(top.c_str(), nullptr);
+        std::wstring folder = row.prepare(top);
+        if (row.subkey != nullptr) {
+            ASSERT_TRUE(AddName(row.subkey, row.value)) << row.name;
+        }
+        std::string before = ReadBackBothTrees();
+        std::vector<std::wstring> filesBefore = FilesIn(folder);
+
+        ProgramRun repair = RunKeymendc(L"repair --json --backup \"" + folder + L"\"");
+        EXPECT_EQ(repair.exitCode, 29u) << row.name << "\n" << repair.out;
+        nlohmann::json report = Parsed(repair);
+        EXPECT_EQ(report["outcome"], "backup-failed") << row.name;
+        EXPECT_EQ(report["backup"]["file"], nullptr) << row.name;
+        EXPECT_NE(report["summary"].get<std::string>().find(row.reason), std::string::npos)
+            << row.name << ": " << report["summary"];
+        EXPECT_TRUE(report["deletions"].empty()) << row.name;
+        EXPECT_EQ(ReadBackBothTrees(), before) << row.name;
+        EXPECT_EQ(FilesIn(folder), filesBefore) << row.name << ": a file of keymendc's was left";
+        if (row.subkey != nullptr) {
+            RemoveName(row.subkey);
+        }
+        RemoveTree(top);
+    }
+}
+
+// Windows Installer's mutex in each state keymendc may meet it.
+enum class MutexState { Owned, OpenOnly, Abandoned, Denied };
+
 class InstallerMutex {
   public:
-    InstallerMutex() : mutex_(CreateMutexW(nullptr, TRUE, L"Global\\_MSIExecute")) {}
-    ~InstallerMutex() {
-        if (mutex_ != nullptr) {
-            ReleaseMutex(mutex_);
-            CloseHandle(mutex_);
+    explicit InstallerMutex(MutexState state) {
+        switch (state) {
+            case MutexState::Owned:
+                mutex_ = CreateMutexW(nullptr, TRUE, kName);
+                owned_ = true;
+                break;
+            case MutexState::OpenOnly:
+                mutex_ = CreateMutexW(nullptr, FALSE, kName);
+                break;
+            case MutexState::Abandoned: {
+                // Its owner ends without giving it back.
+                mutex_ = CreateMutexW(nullptr, FALSE, kName);
+                HANDLE owner = CreateThread(
+                    nullptr, 0,
+                    [](void*) -> DWORD {
+                        return WaitForSingleObject(OpenMutexW(SYNCHRONIZE, FALSE, kName), 0);
+                    },
+                    nullptr, 0, nullptr);
+                WaitForSingleObject(owner, INFINITE);
+                CloseHandle(owner);
+                break;
+            }
+            case MutexState::Denied: {
+                // Owned by SYSTEM: Wine lets an owner open its objects whatever the DACL says.
+                SECURITY_ATTRIBUTES attributes{sizeof attributes, nullptr, FALSE};
+                ConvertStringSecurityDescriptorToSecurityDescriptorW(
+                    L"O:SYD:P(A;;0x1;;;WD)", SDDL_REVISION_1, &attributes.lpSecurityDescriptor,
+                    nullptr);
+                mutex_ = CreateMutexW(&attributes, FALSE, kName);
+                LocalFree(attributes.lpSecurityDescriptor);
+                break;
+            }
         }
+    }
+    ~InstallerMutex() {
+        if (owned_) {
+            ReleaseMutex(mutex_);
+        }
+        CloseHandle(mutex_);
     }
     InstallerMutex(const InstallerMutex&) = delete;
     InstallerMutex& operator=(const InstallerMutex&) = delete;
     bool active() const { return mutex_ != nullptr; }
 
   private:
-    HANDLE mutex_;
+    static constexpr const wchar_t* kName = L"Global\\_MSIExecute";
+    HANDLE mutex_ = nullptr;
+    bool owned_ = false;
 };
 
 using KeymendcRefusal = DamagedRegistration;
@@ -265,10 +531,27 @@ void ExpectRefusal(DWORD exitCode, const char* summary) {
     EXPECT_EQ(ReadBackBothTrees(), before);
 }
 
-TEST_F(KeymendcRefusal, WindowsInstallerBusyGives1618) {
-    InstallerMutex installer;
-    ASSERT_TRUE(installer.active());
-    ExpectRefusal(1618, "Busy: ");
+TEST_F(KeymendcRefusal, WindowsInstallerBusyOnlyWhileItsMutexIsOwned) {
+    struct Row {
+        MutexState state;
+        const char* name;
+        bool busy;
+    };
+    for (const Row& row :
+         {Row{MutexState::Owned, "owned", true}, Row{MutexState::Denied, "may not be opened", true},
+          Row{MutexState::OpenOnly, "merely open", false},
+          Row{MutexState::Abandoned, "abandoned", false}}) {
+        SCOPED_TRACE(row.name);
+        InstallerMutex installer(row.state);
+        ASSERT_TRUE(installer.active());
+        if (row.busy) {
+            ExpectRefusal(1618, "Busy: ");
+            continue;
+        }
+        ProgramRun check = RunKeymendc(L"check");
+        EXPECT_EQ(check.exitCode, 1u) << check.out;
+        EXPECT_EQ(LastLine(check.out).rfind("Found: ", 0), 0u) << check.out;
+    }
 }
 
 TEST_F(KeymendcRefusal, NoAdministratorRightsGives2) {
@@ -276,6 +559,51 @@ TEST_F(KeymendcRefusal, NoAdministratorRightsGives2) {
     ASSERT_TRUE(readOnly.active());
     ASSERT_FALSE(DriverListWritable());
     ExpectRefusal(2, "Refused: ");
+}
+
+// Hundreds of users with the damage: every one is listed and removed, and
+// the output, far beyond one console write of 64 KB, arrives whole with its
+// summary last.
+TEST(KeymendcManyUsers, EveryRegistrationAndTheWholeOutput) {
+    constexpr int kUsers = 300;
+    MemoryRegistry seed;
+    for (int user = 0; user < kUsers; ++user) {
+        std::string sid =
+            "S-1-5-21-1111111111-2222222222-3333333333-" + std::to_string(5000 + user);
+        std::string code = "C5B4A39281706F5E4D3C2B1A09F8E7D6";
+        MemoryRegistry::NodeId properties =
+            seed.CreatePath(HKEY_LOCAL_MACHINE_ROOT,
+                            "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\" +
+                                sid + "\\Products\\" + code + "\\InstallProperties");
+        seed.SetValue(properties, "DisplayName", REG_SZ,
+                      std::string("DUVA Brelix for Windows", 24));
+        seed.SetValue(properties, "DisplayVersion", REG_SZ, std::string("1.11.0050", 10));
+        MemoryRegistry::NodeId product = seed.CreatePath(
+            HKEY_USERS_ROOT, sid + "\\Software\\Microsoft\\Installer\\Products\\" + code);
+        seed.SetValue(product, "ProductName", REG_SZ, std::string("DUVA Brelix for Windows", 24));
+    }
+    LiveArea live;
+    std::string error;
+    ASSERT_TRUE(live.Seed(seed, &error)) << error;
+
+    ProgramRun check = RunKeymendc(L"check");
+    EXPECT_EQ(check.exitCode, 1u);
+    EXPECT_GT(check.out.size(), 65536u);
+    std::size_t listed = 0;
+    for (std::size_t at = 0; (at = check.out.find("User (SID):", at)) != std::string::npos; ++at) {
+        ++listed;
+    }
+    EXPECT_EQ(listed, static_cast<std::size_t>(kUsers));
+    EXPECT_EQ(LastLine(check.out).rfind("Found: 300 damaged Brelix 1.11 registrations;", 0), 0u)
+        << LastLine(check.out);
+
+    ProgramRun repair = RunKeymendc(L"repair --json");
+    EXPECT_EQ(repair.exitCode, 0u);
+    nlohmann::json report = Parsed(repair);
+    EXPECT_EQ(report["registrations"].size(), static_cast<std::size_t>(kUsers));
+    EXPECT_EQ(report["deletions"].size(), 2u * kUsers);
+    EXPECT_EQ(LastLine(RunKeymendc(L"check").out).rfind("Not found: ", 0), 0u);
+    EXPECT_TRUE(live.Remove(&error)) << error;
 }
 
 struct BadCommandLine {
@@ -296,6 +624,8 @@ const BadCommandLine kCommandLines[] = {
     {L"check --backup C:\\x", 87, false},
     {L"repair --backup", 87, false},
     {L"repair --backup \"\"", 87, false},
+    {L"repair --backup --json", 87, false},
+    {L"repair --backup /json", 87, false},
     {L"repair --backup C:\\x --backup C:\\y", 87, false},
     {L"check /x", 87, false},
 };

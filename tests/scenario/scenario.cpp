@@ -172,6 +172,39 @@ bool ApplyDirective(const std::string& keyword, const std::string& value,
         return ParseRootedKey(path, &scenario->nulKeys.back()) &&
                HoldsNul(scenario->nulKeys.back().path);
     }
+    if (keyword == "keymendc") {
+        std::size_t slash = value.find(" / ");
+        if (slash == std::string::npos) {
+            return false;
+        }
+        scenario->keymendcCheck = value.substr(0, slash);
+        scenario->keymendcRepair = value.substr(slash + 3);
+        return true;
+    }
+    if (keyword == "keymendc-deleted") {
+        scenario->keymendcDeleted.emplace_back();
+        return ParseRootedKey(value, &scenario->keymendcDeleted.back());
+    }
+    if (keyword == "unseen") {
+        std::string key;
+        std::string code;
+        scenario->unseen.emplace_back();
+        scenario->unseen.back().second = 0;
+        if (!SplitPair(value, &key, &code)) {
+            return false;
+        }
+        scenario->unseen.back().second = static_cast<RegResult>(std::stoul(code));
+        return ParseRootedKey(key, &scenario->unseen.back().first);
+    }
+    if (keyword == "not-loaded") {
+        std::string sid;
+        std::string profile;
+        if (!SplitPair(value, &sid, &profile)) {
+            return false;
+        }
+        scenario->notLoaded.emplace_back(sid, profile == "none" ? std::string() : profile);
+        return true;
+    }
     if (keyword == "platform") {
         scenario->memoryOnly = value == "memory";
         return true;

@@ -15,6 +15,12 @@
 //   ; platform: memory             runs on the in-memory registry only
 //   ; nul-key: <key>               a leaf key whose name holds a NUL, written
 //                                  <NUL>; only the native API can make it
+// What keymendc, which looks at every registration, makes of it where that
+// differs from the window's repair (run: repair):
+//   ; keymendc: <check outcome> / <repair outcome>
+//   ; keymendc-deleted: <key>      a tree its repair removes beyond deleted:
+//   ; unseen: <key> | <code>       every key it could not read, in order
+//   ; not-loaded: <SID> | <profile folder, or none>   every such user, in order
 // Keys are written with their root: HKEY_LOCAL_MACHINE\... or HKEY_USERS\...
 #pragma once
 
@@ -62,6 +68,11 @@ struct Scenario {
     std::vector<ScenarioInjection> injections;
     bool memoryOnly = false;
     std::vector<ScenarioKey> nulKeys;  // paths hold their NULs
+    std::string keymendcCheck;         // empty: as the repair's outcome says
+    std::string keymendcRepair;
+    std::vector<ScenarioKey> keymendcDeleted;
+    std::vector<std::pair<ScenarioKey, RegResult>> unseen;
+    std::vector<std::pair<std::string, std::string>> notLoaded;  // SID, profile ("" for none)
 };
 
 // Reads the directives of the scenario file at path; false with a message

@@ -65,11 +65,17 @@ void ExpectScenarioCallResults(const Scenario& scenario, const ScenarioRunResult
     }
 }
 
-bool BuildExpectedRegistry(const Scenario& scenario, MemoryRegistry& expected, std::string* error) {
+bool BuildExpectedRegistry(const Scenario& scenario, MemoryRegistry& expected, std::string* error,
+                           bool byKeymendc) {
     if (!LoadScenarioRegistry(scenario, expected, error)) {
         return false;
     }
-    for (const ScenarioKey& key : scenario.deleted) {
+    std::vector<ScenarioKey> deleted = scenario.deleted;
+    if (byKeymendc) {
+        deleted.insert(deleted.end(), scenario.keymendcDeleted.begin(),
+                       scenario.keymendcDeleted.end());
+    }
+    for (const ScenarioKey& key : deleted) {
         MemoryRegistry::NodeId node = expected.FindPath(key.root, key.path);
         if (node == MemoryRegistry::kNoNode) {
             *error = "deleted: key not in the scenario: " + FormatRootedKey(key);

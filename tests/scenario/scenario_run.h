@@ -21,8 +21,9 @@ ScenarioRunResult RunScenarioCall(const Scenario& scenario);
 void ExpectScenarioCallResults(const Scenario& scenario, const ScenarioRunResult& run);
 
 // The registry the scenario expects afterwards: its files with the deleted
-// trees removed.
-bool BuildExpectedRegistry(const Scenario& scenario, MemoryRegistry& expected, std::string* error);
+// trees removed, and with keymendc's own where it is keymendc that ran.
+bool BuildExpectedRegistry(const Scenario& scenario, MemoryRegistry& expected, std::string* error,
+                           bool byKeymendc = false);
 
 // A test's name from its scenario file: the path below the scenario folder.
 std::string ScenarioTestName(const ::testing::TestParamInfo<std::string>& info);
