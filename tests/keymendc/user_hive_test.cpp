@@ -157,7 +157,7 @@ void MakeFixtureHive() {
 }
 
 enum class Path { None, Text, Expand, Long, NotText };
-enum class Files { None, Empty, Dat, DatAndMan };
+enum class Files { None, Empty, Dat, DatAndMan, Damaged };
 
 // A ProfileList entry for Sid(n) and its folder.
 void SeedProfile(int n, Path path, DWORD state, bool backup, Files files) {
@@ -171,6 +171,13 @@ void SeedProfile(int n, Path path, DWORD state, bool backup, Files files) {
     }
     if (files == Files::DatAndMan) {
         CopyFileW(fixture.c_str(), (folder + L"\\NTUSER.MAN").c_str(), TRUE);
+    }
+    if (files == Files::Damaged) {
+        HANDLE file = CreateFileW((folder + L"\\NTUSER.DAT").c_str(), GENERIC_WRITE, 0, nullptr,
+                                  CREATE_NEW, 0, nullptr);
+        DWORD written = 0;
+        WriteFile(file, "regf\0\0\0\0garbage", 15, &written, nullptr);
+        CloseHandle(file);
     }
     if (backup) {
         ScopedHkey bak;
@@ -238,7 +245,9 @@ class UserHiveTest : public ::testing::Test {
     static void CleanUp() {
         for (int n = 2000; n < 2040; ++n) {
             RawUnload(Sid(n));
-            (void)DropHiveMarker(Sid(n));
+            std::wstring mark = std::wstring(kHiveMarkerRoot) + L"\\" + Sid(n);
+            RegDeleteTreeW(HKEY_LOCAL_MACHINE, mark.c_str());
+            RegDeleteKeyW(HKEY_LOCAL_MACHINE, mark.c_str());
             RegDeleteKeyW(HKEY_LOCAL_MACHINE, (kProfileList + Sid(n)).c_str());
             RegDeleteKeyW(HKEY_LOCAL_MACHINE, (kProfileList + Sid(n) + L".bak").c_str());
             FolderContents(Folder(n), true);
@@ -255,31 +264,43 @@ struct ProfileRow {
     bool backup;  // a ProfileList\<SID>.bak key beside
     Files files;
     ProfileVerdict verdict;
-    DWORD error;
+    DWORD error;  // of the lookup
+    DWORD load;   // of LoadUserHive; 0: it loads, and then unloads
 };
 
 using V = ProfileVerdict;
+constexpr DWORD kRefused = ERROR_INVALID_PARAMETER;
 const ProfileRow kProfileRows[] = {
-    {"REG_EXPAND_SZ path", 2001, nullptr, Path::Expand, 0, false, Files::Dat, V::Usable, 0},
-    {"REG_SZ path", 2002, nullptr, Path::Text, 0, false, Files::Dat, V::Usable, 0},
-    {"path over 300 characters", 2003, nullptr, Path::Long, 0, false, Files::Dat, V::Usable, 0},
-    {"State of an administrator", 2004, nullptr, Path::Text, 0x104, false, Files::Dat, V::Usable,
+    {"REG_EXPAND_SZ path", 2001, nullptr, Path::Expand, 0, false, Files::Dat, V::Usable, 0, 0},
+    {"REG_SZ path", 2002, nullptr, Path::Text, 0, false, Files::Dat, V::Usable, 0, 0},
+    {"path over 300 characters", 2003, nullptr, Path::Long, 0, false, Files::Dat, V::Usable, 0, 0},
+    {"State of an administrator", 2004, nullptr, Path::Text, 0x104, false, Files::Dat, V::Usable, 0,
      0},
-    {"no ProfileList entry", 2005, nullptr, Path::None, 0, false, Files::Dat, V::NoProfileEntry, 0},
-    {"SYSTEM", 0, L"S-1-5-18", Path::None, 0, false, Files::None, V::SpecialSid, 0},
-    {"LOCAL SERVICE", 0, L"S-1-5-19", Path::None, 0, false, Files::None, V::SpecialSid, 0},
-    {"NETWORK SERVICE", 0, L"S-1-5-20", Path::None, 0, false, Files::None, V::SpecialSid, 0},
+    {"damaged hive file", 2014, nullptr, Path::Text, 0, false, Files::Damaged, V::Usable, 0,
+     ERROR_NOT_REGISTRY_FILE},
+    {"no ProfileList entry", 2005, nullptr, Path::None, 0, false, Files::Dat, V::NoProfileEntry, 0,
+     kRefused},
+    {"SYSTEM", 0, L"S-1-5-18", Path::None, 0, false, Files::None, V::SpecialSid, 0, kRefused},
+    {"LOCAL SERVICE", 0, L"S-1-5-19", Path::None, 0, false, Files::None, V::SpecialSid, 0,
+     kRefused},
+    {"NETWORK SERVICE", 0, L"S-1-5-20", Path::None, 0, false, Files::None, V::SpecialSid, 0,
+     kRefused},
     {"SID not as Windows writes it", 0, L"S-1-5-21-1111111111-2222222222-3333333333-02006",
-     Path::None, 0, false, Files::None, V::NotASid, 0},
-    {".bak entry beside", 2007, nullptr, Path::Text, 0, true, Files::Dat, V::BackupEntry, 0},
-    {"temporary", 2008, nullptr, Path::Text, 0x800, false, Files::Dat, V::TemporaryProfile, 0},
-    {"mandatory by State", 2009, nullptr, Path::Text, 1, false, Files::Dat, V::MandatoryProfile, 0},
-    {"NTUSER.MAN", 2010, nullptr, Path::Text, 0, false, Files::DatAndMan, V::MandatoryProfile, 0},
-    {"folder missing", 2011, nullptr, Path::Text, 0, false, Files::None, V::FolderMissing, 0},
-    {"NTUSER.DAT missing", 2012, nullptr, Path::Text, 0, false, Files::Empty, V::HiveFileMissing,
-     0},
+     Path::None, 0, false, Files::None, V::NotASid, 0, kRefused},
+    {".bak entry beside", 2007, nullptr, Path::Text, 0, true, Files::Dat, V::BackupEntry, 0,
+     kRefused},
+    {"temporary", 2008, nullptr, Path::Text, 0x800, false, Files::Dat, V::TemporaryProfile, 0,
+     kRefused},
+    {"mandatory by State", 2009, nullptr, Path::Text, 1, false, Files::Dat, V::MandatoryProfile, 0,
+     kRefused},
+    {"NTUSER.MAN", 2010, nullptr, Path::Text, 0, false, Files::DatAndMan, V::MandatoryProfile, 0,
+     kRefused},
+    {"folder missing", 2011, nullptr, Path::Text, 0, false, Files::None, V::FolderMissing, 0,
+     kRefused},
+    {"NTUSER.DAT missing", 2012, nullptr, Path::Text, 0, false, Files::Empty, V::HiveFileMissing, 0,
+     kRefused},
     {"path not text", 2013, nullptr, Path::NotText, 0, false, Files::Dat, V::FolderMissing,
-     ERROR_INVALID_DATA},
+     ERROR_INVALID_DATA, kRefused},
 };
 
 // A usable profile loads with the privileges enabled only for the call, its
@@ -307,6 +328,7 @@ void LoadAndUnload(const UserProfile& profile, int n) {
                               0, KEY_READ, nullptr, key.receive(), nullptr),
               ERROR_SUCCESS);
     key.Close();
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, stable.c_str());  // when wrongly made
     RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\DUVA\\KeymendTestStable");
     start = std::chrono::steady_clock::now();
     EXPECT_EQ(UnloadUserHive(profile.sid), ERROR_SUCCESS);
@@ -325,10 +347,13 @@ TEST_F(UserHiveTest, OnlyUsableProfilesLoadAndRefusalsTouchNothing) {
         UserProfile profile;
         EXPECT_EQ(LookUpUserProfile(sid, &profile), row.error);
         EXPECT_STREQ(ProfileVerdictName(profile.verdict), ProfileVerdictName(row.verdict));
-        if (row.verdict == ProfileVerdict::Usable) {
+        if (row.load == ERROR_SUCCESS) {
             LoadAndUnload(profile, row.n);
         } else {
-            EXPECT_EQ(LoadUserHive(profile), ERROR_INVALID_PARAMETER);
+            EXPECT_EQ(LoadUserHive(profile), row.load);
+        }
+        if (row.load == ERROR_NOT_REGISTRY_FILE) {
+            RawUnload(sid);  // Wine, unlike Windows, leaves the failed load's empty key
         }
         EXPECT_EQ(FolderContents(Folder(row.n)), files);
         EXPECT_EQ(UserKeys(), users);
