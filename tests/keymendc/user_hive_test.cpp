@@ -49,45 +49,47 @@ Handle ProcessToken() {
     return Handle(token);
 }
 
-bool Enabled(HANDLE token, const wchar_t* name) {
-    LUID luid{};
-    LookupPrivilegeValueW(nullptr, name, &luid);
-    std::vector<BYTE> buffer(4096);
-    DWORD bytes = 0;
-    GetTokenInformation(token, TokenPrivileges, buffer.data(), 4096, &bytes);
-    const auto* privileges = reinterpret_cast<const TOKEN_PRIVILEGES*>(buffer.data());
-    for (DWORD i = 0; i < privileges->PrivilegeCount; ++i) {
-        const LUID_AND_ATTRIBUTES& entry = privileges->Privileges[i];
-        if (entry.Luid.LowPart == luid.LowPart && entry.Luid.HighPart == luid.HighPart) {
-            return (entry.Attributes & SE_PRIVILEGE_ENABLED) != 0;
-        }
-    }
-    return false;
-}
-
-void SetPrivilege(const wchar_t* name, bool enable) {
+// Returns whether the privilege was enabled before.
+bool SetPrivilege(HANDLE token, const wchar_t* name, bool enable) {
     TOKEN_PRIVILEGES wanted{1, {{{0, 0}, enable ? DWORD{SE_PRIVILEGE_ENABLED} : 0}}};
     LookupPrivilegeValueW(nullptr, name, &wanted.Privileges[0].Luid);
-    AdjustTokenPrivileges(ProcessToken().get(), FALSE, &wanted, 0, nullptr, nullptr);
+    TOKEN_PRIVILEGES previous{};
+    DWORD bytes = 0;
+    AdjustTokenPrivileges(token, FALSE, &wanted, sizeof previous, &previous, &bytes);
+    // Windows lists only what changed, Wine everything asked for.
+    return previous.PrivilegeCount == 0
+               ? enable
+               : (previous.Privileges[0].Attributes & SE_PRIVILEGE_ENABLED);
 }
 
-// RegLoadKeyW and RegUnLoadKeyW as a test sets up and cleans up, privileged.
-LONG RawLoad(const std::wstring& sid, const std::wstring& file) {
-    SetPrivilege(kRestore, true);
-    LONG result = RegLoadKeyW(HKEY_USERS, sid.c_str(), file.c_str());
-    SetPrivilege(kRestore, false);
+bool Enabled(HANDLE token, const wchar_t* name) {
+    bool was = SetPrivilege(token, name, false);
+    SetPrivilege(token, name, was);
+    return was;
+}
+
+// A call as the test's own setup and cleanup make it: privileged.
+template <class Call>
+LONG Privileged(const wchar_t* name, Call call) {
+    SetPrivilege(ProcessToken().get(), name, true);
+    LONG result = call();
+    SetPrivilege(ProcessToken().get(), name, false);
     return result;
 }
 
 void RawUnload(const std::wstring& sid) {
-    SetPrivilege(kRestore, true);
-    RegUnLoadKeyW(HKEY_USERS, sid.c_str());
-    SetPrivilege(kRestore, false);
+    Privileged(kRestore, [&] { return RegUnLoadKeyW(HKEY_USERS, sid.c_str()); });
 }
 
 bool KeyExists(HKEY root, const std::wstring& path) {
     ScopedHkey key;
     return RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, key.receive()) == ERROR_SUCCESS;
+}
+
+LONG CreateKey(HKEY root, const std::wstring& path, DWORD options = 0) {
+    ScopedHkey key;
+    return RegCreateKeyExW(root, path.c_str(), 0, nullptr, options, KEY_READ, nullptr,
+                           key.receive(), nullptr);
 }
 
 bool Loaded(int n) {
@@ -138,21 +140,21 @@ std::vector<std::wstring> FolderContents(const std::wstring& folder, bool remove
 // One product registration, saved as a hive file: Wine's own text format.
 void MakeFixtureHive() {
     CreateDirectoryW(TestRoot().c_str(), nullptr);
+    ScopedHkey top;
     ScopedHkey product;
-    RegCreateKeyExW(HKEY_CURRENT_USER, (kFixtureKey + kProduct).c_str(), 0, nullptr, 0,
-                    KEY_ALL_ACCESS, nullptr, product.receive(), nullptr);
+    RegCreateKeyExW(HKEY_CURRENT_USER, kFixtureKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                    top.receive(), nullptr);
+    RegCreateKeyExW(top.get(), kProduct.c_str() + 1, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                    product.receive(), nullptr);
     const wchar_t name[] = L"DUVA Brelix for Windows";
     RegSetValueExW(product.get(), L"ProductName", 0, REG_SZ, reinterpret_cast<const BYTE*>(name),
                    sizeof name);
-    ScopedHkey top;
-    RegOpenKeyExW(HKEY_CURRENT_USER, kFixtureKey, 0, KEY_READ, top.receive());
-    SetPrivilege(kBackup, true);
-    LONG saved = RegSaveKeyW(top.get(), (TestRoot() + L"\\fixture.dat").c_str(), nullptr);
-    SetPrivilege(kBackup, false);
-    top.Close();
+    LONG saved = Privileged(kBackup, [&] {
+        return RegSaveKeyW(top.get(), (TestRoot() + L"\\fixture.dat").c_str(), nullptr);
+    });
     product.Close();
+    top.Close();
     RegDeleteTreeW(HKEY_CURRENT_USER, kFixtureKey);
-    RegDeleteKeyW(HKEY_CURRENT_USER, kFixtureKey);
     ASSERT_EQ(saved, ERROR_SUCCESS);
 }
 
@@ -161,51 +163,43 @@ enum class Files { None, Empty, Dat, DatAndMan, Damaged };
 
 // A ProfileList entry for Sid(n) and its folder.
 void SeedProfile(int n, Path path, DWORD state, bool backup, Files files) {
-    std::wstring folder = Folder(n);
+    std::wstring folder = Folder(n) + L"\\";
+    std::wstring fixture = TestRoot() + L"\\fixture.dat";
     if (files != Files::None) {
         CreateDirectoryW(folder.c_str(), nullptr);
     }
-    std::wstring fixture = TestRoot() + L"\\fixture.dat";
     if (files == Files::Dat || files == Files::DatAndMan) {
-        CopyFileW(fixture.c_str(), (folder + L"\\NTUSER.DAT").c_str(), TRUE);
+        CopyFileW(fixture.c_str(), (folder + L"NTUSER.DAT").c_str(), TRUE);
     }
     if (files == Files::DatAndMan) {
-        CopyFileW(fixture.c_str(), (folder + L"\\NTUSER.MAN").c_str(), TRUE);
+        CopyFileW(fixture.c_str(), (folder + L"NTUSER.MAN").c_str(), TRUE);
     }
     if (files == Files::Damaged) {
-        HANDLE file = CreateFileW((folder + L"\\NTUSER.DAT").c_str(), GENERIC_WRITE, 0, nullptr,
-                                  CREATE_NEW, 0, nullptr);
+        Handle file(CreateFileW((folder + L"NTUSER.DAT").c_str(), GENERIC_WRITE, 0, nullptr,
+                                CREATE_NEW, 0, nullptr));
         DWORD written = 0;
-        WriteFile(file, "regf\0\0\0\0garbage", 15, &written, nullptr);
-        CloseHandle(file);
+        WriteFile(file.get(), "regf\0\0\0\0garbage", 15, &written, nullptr);
     }
     if (backup) {
-        ScopedHkey bak;
-        RegCreateKeyExW(HKEY_LOCAL_MACHINE, (kProfileList + Sid(n) + L".bak").c_str(), 0, nullptr,
-                        0, KEY_ALL_ACCESS, nullptr, bak.receive(), nullptr);
+        CreateKey(HKEY_LOCAL_MACHINE, kProfileList + Sid(n) + L".bak");
     }
     if (path == Path::None) {
         return;
     }
-    ScopedHkey entry;
+    ScopedHkey key;
     RegCreateKeyExW(HKEY_LOCAL_MACHINE, (kProfileList + Sid(n)).c_str(), 0, nullptr, 0,
-                    KEY_ALL_ACCESS, nullptr, entry.receive(), nullptr);
+                    KEY_ALL_ACCESS, nullptr, key.receive(), nullptr);
     std::wstring text =
-        path == Path::Expand ? L"%KEYMEND_HIVE_TEST_ROOT%\\" + std::to_wstring(n) : folder;
+        path == Path::Expand ? L"%KEYMEND_HIVE_TEST_ROOT%\\" + std::to_wstring(n) : Folder(n);
     for (int i = 0; path == Path::Long && i < 150; ++i) {
         text += L"\\.";  // the same folder, spelt in over 300 characters
     }
-    DWORD type = path == Path::Text ? REG_SZ : REG_EXPAND_SZ;
-    if (path == Path::NotText) {
-        RegSetValueExW(entry.get(), L"ProfileImagePath", 0, REG_DWORD,
-                       reinterpret_cast<const BYTE*>(&state), sizeof state);
-    } else {
-        RegSetValueExW(entry.get(), L"ProfileImagePath", 0, type,
-                       reinterpret_cast<const BYTE*>(text.c_str()),
-                       static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
-    }
+    DWORD type = path == Path::Text ? REG_SZ : path == Path::NotText ? REG_DWORD : REG_EXPAND_SZ;
+    DWORD bytes = type == REG_DWORD ? 4 : static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t));
+    RegSetValueExW(key.get(), L"ProfileImagePath", 0, type,
+                   reinterpret_cast<const BYTE*>(text.c_str()), bytes);
     if (state != 0) {
-        RegSetValueExW(entry.get(), L"State", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&state),
+        RegSetValueExW(key.get(), L"State", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&state),
                        sizeof state);
     }
 }
@@ -247,7 +241,6 @@ class UserHiveTest : public ::testing::Test {
             RawUnload(Sid(n));
             std::wstring mark = std::wstring(kHiveMarkerRoot) + L"\\" + Sid(n);
             RegDeleteTreeW(HKEY_LOCAL_MACHINE, mark.c_str());
-            RegDeleteKeyW(HKEY_LOCAL_MACHINE, mark.c_str());
             RegDeleteKeyW(HKEY_LOCAL_MACHINE, (kProfileList + Sid(n)).c_str());
             RegDeleteKeyW(HKEY_LOCAL_MACHINE, (kProfileList + Sid(n) + L".bak").c_str());
             FolderContents(Folder(n), true);
@@ -306,35 +299,29 @@ const ProfileRow kProfileRows[] = {
 // A usable profile loads with the privileges enabled only for the call, its
 // subtree shows, and the unload leaves HKEY_USERS and the folder as before.
 void LoadAndUnload(const UserProfile& profile, int n) {
-    SetPrivilege(kRestore, false);
+    Handle process = ProcessToken();
+    SetPrivilege(process.get(), kRestore, false);
     ASSERT_EQ(RegLoadKeyW(HKEY_USERS, profile.sid.c_str(), profile.hiveFile.c_str()),
               ERROR_PRIVILEGE_NOT_HELD);
-    SetPrivilege(kBackup, true);  // enabled before: must stay so
+    SetPrivilege(process.get(), kBackup, true);  // enabled before: must stay so
     auto start = std::chrono::steady_clock::now();
     ASSERT_EQ(LoadUserHive(profile), ERROR_SUCCESS);
     double loadMs = MsSince(start);
     EXPECT_TRUE(KeyExists(HKEY_USERS, profile.sid + kProduct));
-    EXPECT_FALSE(Enabled(ProcessToken().get(), kRestore));
-    EXPECT_TRUE(Enabled(ProcessToken().get(), kBackup));
-    SetPrivilege(kBackup, false);
+    EXPECT_FALSE(Enabled(process.get(), kRestore));
+    EXPECT_TRUE(SetPrivilege(process.get(), kBackup, false));
     ASSERT_TRUE(Marked(n));
-    // Volatile: a stable key below it is refused. DUVA itself is stable.
-    std::wstring stable = std::wstring(kHiveMarkerRoot) + L"\\" + profile.sid + L"\\stable";
-    ScopedHkey key;
-    EXPECT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, stable.c_str(), 0, nullptr, 0, KEY_READ, nullptr,
-                              key.receive(), nullptr),
-              ERROR_CHILD_MUST_BE_VOLATILE);
-    EXPECT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\DUVA\\KeymendTestStable", 0, nullptr,
-                              0, KEY_READ, nullptr, key.receive(), nullptr),
-              ERROR_SUCCESS);
-    key.Close();
-    RegDeleteKeyW(HKEY_LOCAL_MACHINE, stable.c_str());  // when wrongly made
+    // The mark is volatile: a stable key below it is refused. DUVA is stable.
+    std::wstring belowMark = std::wstring(kHiveMarkerRoot) + L"\\" + profile.sid + L"\\stable";
+    EXPECT_EQ(CreateKey(HKEY_LOCAL_MACHINE, belowMark), ERROR_CHILD_MUST_BE_VOLATILE);
+    EXPECT_EQ(CreateKey(HKEY_LOCAL_MACHINE, L"SOFTWARE\\DUVA\\KeymendTestStable"), 0);
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, belowMark.c_str());  // when wrongly made
     RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\DUVA\\KeymendTestStable");
     start = std::chrono::steady_clock::now();
     EXPECT_EQ(UnloadUserHive(profile.sid), ERROR_SUCCESS);
     std::printf("%ls: load %.2f ms, unload %.2f ms\n", profile.sid.c_str(), loadMs, MsSince(start));
     EXPECT_FALSE(Marked(n));
-    EXPECT_FALSE(Enabled(ProcessToken().get(), kRestore));
+    EXPECT_FALSE(Enabled(process.get(), kRestore));
 }
 
 TEST_F(UserHiveTest, OnlyUsableProfilesLoadAndRefusalsTouchNothing) {
@@ -362,33 +349,29 @@ TEST_F(UserHiveTest, OnlyUsableProfilesLoadAndRefusalsTouchNothing) {
     }
 }
 
-// A token without the privileges (a restricted copy, impersonated): the
-// refusal is told, and whatever was granted is set back.
+// A token without SeRestorePrivilege (a restricted copy, impersonated): the
+// refusal is told, and SeBackupPrivilege, granted meanwhile, is set back.
 TEST_F(UserHiveTest, PrivilegesNotGrantedAreARefusal) {
     UserProfile profile = Usable(2020);
-    for (int removed : {1, 2}) {  // SeRestorePrivilege only, then both
-        LUID_AND_ATTRIBUTES privileges[2] = {};
-        LookupPrivilegeValueW(nullptr, kRestore, &privileges[0].Luid);
-        LookupPrivilegeValueW(nullptr, kBackup, &privileges[1].Luid);
-        HANDLE restricted = nullptr;
-        HANDLE impersonation = nullptr;
-        ASSERT_TRUE(CreateRestrictedToken(ProcessToken().get(), 0, 0, nullptr,
-                                          static_cast<DWORD>(removed), privileges, 0, nullptr,
-                                          &restricted));
-        Handle owned(restricted);
-        ASSERT_TRUE(DuplicateTokenEx(restricted, TOKEN_ALL_ACCESS, nullptr, SecurityImpersonation,
-                                     TokenImpersonation, &impersonation));
-        Handle token(impersonation);
-        ASSERT_TRUE(SetThreadToken(nullptr, impersonation));
-        DWORD enabled = HivePrivileges().Enable();
-        DWORD loaded = LoadUserHive(profile);
-        RevertToSelf();
-        EXPECT_EQ(enabled, ERROR_PRIVILEGE_NOT_HELD);
-        EXPECT_EQ(loaded, ERROR_PRIVILEGE_NOT_HELD);
-        EXPECT_FALSE(Enabled(impersonation, kBackup));
-        EXPECT_FALSE(Loaded(2020));
-        EXPECT_FALSE(Marked(2020));
-    }
+    LUID_AND_ATTRIBUTES removed = {};
+    LookupPrivilegeValueW(nullptr, kRestore, &removed.Luid);
+    HANDLE restricted = nullptr;
+    HANDLE impersonation = nullptr;
+    ASSERT_TRUE(CreateRestrictedToken(ProcessToken().get(), 0, 0, nullptr, 1, &removed, 0, nullptr,
+                                      &restricted));
+    Handle owned(restricted);
+    ASSERT_TRUE(DuplicateTokenEx(restricted, TOKEN_ALL_ACCESS, nullptr, SecurityImpersonation,
+                                 TokenImpersonation, &impersonation));
+    Handle token(impersonation);
+    ASSERT_TRUE(SetThreadToken(nullptr, impersonation));
+    DWORD enabled = HivePrivileges().Enable();
+    DWORD loaded = LoadUserHive(profile);
+    RevertToSelf();
+    EXPECT_EQ(enabled, ERROR_PRIVILEGE_NOT_HELD);
+    EXPECT_EQ(loaded, ERROR_PRIVILEGE_NOT_HELD);
+    EXPECT_FALSE(Enabled(impersonation, kBackup));
+    EXPECT_FALSE(Loaded(2020));
+    EXPECT_FALSE(Marked(2020));
 }
 
 // A handle into the hive: the unload fails after its tries, is reported,
@@ -413,37 +396,36 @@ TEST_F(UserHiveTest, AnOpenHandleKeepsTheHiveLoaded) {
 struct LeftoverRow {
     const char* name;
     int n;
-    bool load;  // by LoadUserHive when marked (a killed run), else as Windows does
-    bool mark;
+    bool load;    // by LoadUserHive when marked (a killed run), else as Windows does
+    bool mark;    // and so listed by UnloadLeftoverHives
     bool signIn;  // HKEY_USERS\<SID>\Volatile Environment
-    bool listed;
     LeftoverAction action;
     bool loadedAfter;
 };
 
 const LeftoverRow kLeftoverRows[] = {
-    {"a killed run's hive", 2030, true, true, false, true, LeftoverAction::Unloaded, false},
-    {"its user signed in", 2031, true, true, true, true, LeftoverAction::LeftSignedIn, true},
-    {"a mark without hive", 2032, false, true, false, true, LeftoverAction::NotLoaded, false},
-    {"loaded by Windows", 2033, true, false, false, false, LeftoverAction::Unloaded, true},
+    {"a killed run's hive", 2030, true, true, false, LeftoverAction::Unloaded, false},
+    {"its user signed in", 2031, true, true, true, LeftoverAction::LeftSignedIn, true},
+    {"a mark without hive", 2032, false, true, false, LeftoverAction::NotLoaded, false},
+    {"loaded by Windows", 2033, true, false, false, LeftoverAction::Unloaded, true},
 };
 
 TEST_F(UserHiveTest, TheNextRunUnloadsOnlyAKilledRunsHive) {
     for (const LeftoverRow& row : kLeftoverRows) {
         UserProfile profile = Usable(row.n);
+        auto loadAsWindows = [&] {
+            return RegLoadKeyW(HKEY_USERS, profile.sid.c_str(), profile.hiveFile.c_str());
+        };
         if (row.load) {
-            ASSERT_EQ(row.mark ? LoadUserHive(profile) : RawLoad(profile.sid, profile.hiveFile), 0);
+            ASSERT_EQ(row.mark ? LoadUserHive(profile) : Privileged(kRestore, loadAsWindows), 0);
             EXPECT_EQ(LoadUserHive(profile), ERROR_ALREADY_EXISTS);
         } else {
             ASSERT_EQ(WriteHiveMarker(profile.sid), ERROR_SUCCESS);
         }
-        ScopedHkey signIn;
         if (row.signIn) {
-            ASSERT_EQ(RegCreateKeyExW(HKEY_USERS, (profile.sid + L"\\Volatile Environment").c_str(),
-                                      0, nullptr, REG_OPTION_VOLATILE, KEY_READ, nullptr,
-                                      signIn.receive(), nullptr),
-                      ERROR_SUCCESS);
-            signIn.Close();
+            ASSERT_EQ(
+                CreateKey(HKEY_USERS, profile.sid + L"\\Volatile Environment", REG_OPTION_VOLATILE),
+                ERROR_SUCCESS);
         }
     }
     std::vector<LeftoverHive> leftovers;
@@ -458,7 +440,7 @@ TEST_F(UserHiveTest, TheNextRunUnloadsOnlyAKilledRunsHive) {
                 EXPECT_EQ(leftover.error, ERROR_SUCCESS);
             }
         }
-        EXPECT_EQ(listed, row.listed ? 1 : 0);
+        EXPECT_EQ(listed, row.mark ? 1 : 0);
         EXPECT_EQ(Loaded(row.n), row.loadedAfter);
         EXPECT_FALSE(Marked(row.n));
         if (!row.mark) {
