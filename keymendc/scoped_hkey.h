@@ -1,0 +1,41 @@
+// A Win32 registry handle that closes itself on every path out of a scope.
+// Move-only: one owner closes it, once.
+#pragma once
+
+#include <windows.h>
+
+#include <utility>
+
+class ScopedHkey {
+  public:
+    ScopedHkey() = default;
+    ~ScopedHkey() { Close(); }
+    ScopedHkey(const ScopedHkey&) = delete;
+    ScopedHkey& operator=(const ScopedHkey&) = delete;
+    ScopedHkey(ScopedHkey&& other) noexcept : key_(std::exchange(other.key_, nullptr)) {}
+    ScopedHkey& operator=(ScopedHkey&& other) noexcept {
+        if (this != &other) {
+            Close();
+            key_ = std::exchange(other.key_, nullptr);
+        }
+        return *this;
+    }
+
+    // For an out parameter (RegOpenKeyExW and the like): closes any key held
+    // first, so that nothing leaks when the object is reused.
+    HKEY* receive() {
+        Close();
+        return &key_;
+    }
+
+    void Close() {
+        if (key_ != nullptr) {
+            RegCloseKey(std::exchange(key_, nullptr));
+        }
+    }
+
+    HKEY get() const { return key_; }
+
+  private:
+    HKEY key_ = nullptr;
+};

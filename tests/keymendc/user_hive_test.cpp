@@ -1,0 +1,453 @@
+// The hive of a user who is not signed in, under Wine, with one fixture hive
+// made at run time: which profiles are refused, the load and unload, the
+// privileges, a handle left open, and what a killed run leaves behind.
+#include "user_hive.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+#include "hive_marker.h"
+#include "hive_privileges.h"
+#include "scoped_hkey.h"
+#include "user_profile.h"
+
+namespace {
+
+const std::wstring kProfileList = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\";
+const std::wstring kProduct =
+    L"\\Software\\Microsoft\\Installer\\Products\\C5B4A39281706F5E4D3C2B1A09F8E7D6";
+const wchar_t kFixtureKey[] = L"Software\\KeymendHiveTestFixture";
+const wchar_t kRestore[] = L"SeRestorePrivilege";
+const wchar_t kBackup[] = L"SeBackupPrivilege";
+
+std::wstring Sid(int n) {
+    return L"S-1-5-21-1111111111-2222222222-3333333333-" + std::to_wstring(n);
+}
+
+std::wstring TestRoot() {
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    return std::wstring(temp) + L"keymend-hive-test";
+}
+
+std::wstring Folder(int n) {
+    return TestRoot() + L"\\" + std::to_wstring(n);
+}
+
+struct HandleCloser {
+    void operator()(HANDLE handle) const { CloseHandle(handle); }
+};
+using Handle = std::unique_ptr<void, HandleCloser>;
+
+Handle ProcessToken() {
+    HANDLE token = nullptr;
+    OpenProcessToken(GetCurrentProcess(), TOKEN_ALL_ACCESS, &token);
+    return Handle(token);
+}
+
+// Returns whether the privilege was enabled before.
+bool SetPrivilege(HANDLE token, const wchar_t* name, bool enable) {
+    TOKEN_PRIVILEGES wanted{1, {{{0, 0}, enable ? DWORD{SE_PRIVILEGE_ENABLED} : 0}}};
+    LookupPrivilegeValueW(nullptr, name, &wanted.Privileges[0].Luid);
+    TOKEN_PRIVILEGES previous{};
+    DWORD bytes = 0;
+    AdjustTokenPrivileges(token, FALSE, &wanted, sizeof previous, &previous, &bytes);
+    // Windows lists only what changed, Wine everything asked for.
+    return previous.PrivilegeCount == 0
+               ? enable
+               : (previous.Privileges[0].Attributes & SE_PRIVILEGE_ENABLED);
+}
+
+bool Enabled(HANDLE token, const wchar_t* name) {
+    bool was = SetPrivilege(token, name, false);
+    SetPrivilege(token, name, was);
+    return was;
+}
+
+// A call as the test's own setup and cleanup make it: privileged.
+template <class Call>
+LONG Privileged(const wchar_t* name, Call call) {
+    SetPrivilege(ProcessToken().get(), name, true);
+    LONG result = call();
+    SetPrivilege(ProcessToken().get(), name, false);
+    return result;
+}
+
+void RawUnload(const std::wstring& sid) {
+    Privileged(kRestore, [&] { return RegUnLoadKeyW(HKEY_USERS, sid.c_str()); });
+}
+
+bool KeyExists(HKEY root, const std::wstring& path) {
+    ScopedHkey key;
+    return RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, key.receive()) == ERROR_SUCCESS;
+}
+
+LONG CreateKey(HKEY root, const std::wstring& path, DWORD options = 0) {
+    ScopedHkey key;
+    return RegCreateKeyExW(root, path.c_str(), 0, nullptr, options, KEY_READ, nullptr,
+                           key.receive(), nullptr);
+}
+
+bool Loaded(int n) {
+    return KeyExists(HKEY_USERS, Sid(n));
+}
+
+bool Marked(int n) {
+    return KeyExists(HKEY_LOCAL_MACHINE, std::wstring(kHiveMarkerRoot) + L"\\" + Sid(n));
+}
+
+std::vector<std::wstring> UserKeys() {
+    std::vector<std::wstring> names;
+    wchar_t name[256];
+    DWORD chars = 256;
+    for (DWORD i = 0; RegEnumKeyExW(HKEY_USERS, i, name, &chars, nullptr, nullptr, nullptr,
+                                    nullptr) == ERROR_SUCCESS;
+         ++i, chars = 256) {
+        names.emplace_back(name);
+    }
+    return names;
+}
+
+// Names and sizes; removes the folder instead when told to.
+std::vector<std::wstring> FolderContents(const std::wstring& folder, bool remove = false) {
+    std::vector<std::wstring> entries;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+    for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileW(search, &found)) {
+        std::wstring path = folder + L"\\" + found.cFileName;
+        bool isFolder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        if (remove && isFolder && found.cFileName[0] != L'.') {
+            FolderContents(path, true);
+        } else if (remove && !isFolder) {
+            DeleteFileW(path.c_str());
+        }
+        entries.push_back(std::wstring(found.cFileName) + L" " +
+                          std::to_wstring(found.nFileSizeLow));
+    }
+    if (search != INVALID_HANDLE_VALUE) {
+        FindClose(search);
+    }
+    if (remove) {
+        RemoveDirectoryW(folder.c_str());
+    }
+    return entries;
+}
+
+// One product registration, saved as a hive file: Wine's own text format.
+void MakeFixtureHive() {
+    CreateDirectoryW(TestRoot().c_str(), nullptr);
+    ScopedHkey top;
+    ScopedHkey product;
+    RegCreateKeyExW(HKEY_CURRENT_USER, kFixtureKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                    top.receive(), nullptr);
+    RegCreateKeyExW(top.get(), kProduct.c_str() + 1, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                    product.receive(), nullptr);
+    const wchar_t name[] = L"DUVA Brelix for Windows";
+    RegSetValueExW(product.get(), L"ProductName", 0, REG_SZ, reinterpret_cast<const BYTE*>(name),
+                   sizeof name);
+    LONG saved = Privileged(kBackup, [&] {
+        return RegSaveKeyW(top.get(), (TestRoot() + L"\\fixture.dat").c_str(), nullptr);
+    });
+    product.Close();
+    top.Close();
+    RegDeleteTreeW(HKEY_CURRENT_USER, kFixtureKey);
+    ASSERT_EQ(saved, ERROR_SUCCESS);
+}
+
+enum class Path { None, Text, Expand, Long, NotText };
+enum class Files { None, Empty, Dat, DatAndMan, Damaged };
+
+// A ProfileList entry for Sid(n) and its folder.
+void SeedProfile(int n, Path path, DWORD state, bool backup, Files files) {
+    std::wstring folder = Folder(n) + L"\\";
+    std::wstring fixture = TestRoot() + L"\\fixture.dat";
+    if (files != Files::None) {
+        CreateDirectoryW(folder.c_str(), nullptr);
+    }
+    if (files == Files::Dat || files == Files::DatAndMan) {
+        CopyFileW(fixture.c_str(), (folder + L"NTUSER.DAT").c_str(), TRUE);
+    }
+    if (files == Files::DatAndMan) {
+        CopyFileW(fixture.c_str(), (folder + L"NTUSER.MAN").c_str(), TRUE);
+    }
+    if (files == Files::Damaged) {
+        Handle file(CreateFileW((folder + L"NTUSER.DAT").c_str(), GENERIC_WRITE, 0, nullptr,
+                                CREATE_NEW, 0, nullptr));
+        DWORD written = 0;
+        WriteFile(file.get(), "regf\0\0\0\0garbage", 15, &written, nullptr);
+    }
+    if (backup) {
+        CreateKey(HKEY_LOCAL_MACHINE, kProfileList + Sid(n) + L".bak");
+    }
+    if (path == Path::None) {
+        return;
+    }
+    ScopedHkey key;
+    RegCreateKeyExW(HKEY_LOCAL_MACHINE, (kProfileList + Sid(n)).c_str(), 0, nullptr, 0,
+                    KEY_ALL_ACCESS, nullptr, key.receive(), nullptr);
+    std::wstring text =
+        path == Path::Expand ? L"%KEYMEND_HIVE_TEST_ROOT%\\" + std::to_wstring(n) : Folder(n);
+    for (int i = 0; path == Path::Long && i < 150; ++i) {
+        text += L"\\.";  // the same folder, spelt in over 300 characters
+    }
+    DWORD type = path == Path::Text ? REG_SZ : path == Path::NotText ? REG_DWORD : REG_EXPAND_SZ;
+    DWORD bytes = type == REG_DWORD ? 4 : static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t));
+    RegSetValueExW(key.get(), L"ProfileImagePath", 0, type,
+                   reinterpret_cast<const BYTE*>(text.c_str()), bytes);
+    if (state != 0) {
+        RegSetValueExW(key.get(), L"State", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&state),
+                       sizeof state);
+    }
+}
+
+UserProfile Usable(int n) {
+    SeedProfile(n, Path::Text, 0, false, Files::Dat);
+    UserProfile profile;
+    EXPECT_EQ(LookUpUserProfile(Sid(n), &profile), ERROR_SUCCESS);
+    EXPECT_EQ(profile.verdict, ProfileVerdict::Usable);
+    return profile;
+}
+
+double MsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+        .count();
+}
+
+class UserHiveTest : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        CleanUp();
+        FolderContents(TestRoot(), true);
+        SetEnvironmentVariableW(L"KEYMEND_HIVE_TEST_ROOT", TestRoot().c_str());
+        MakeFixtureHive();
+    }
+    static void TearDownTestSuite() {
+        CleanUp();
+        FolderContents(TestRoot(), true);
+        // The marks' parents, when nothing else is in them.
+        RegDeleteKeyW(HKEY_LOCAL_MACHINE, kHiveMarkerRoot);
+        RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\DUVA\\KEYMEND");
+        RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\DUVA");
+    }
+    void TearDown() override { CleanUp(); }
+
+    // Also what a failed run left: every test SID, loaded, marked or seeded.
+    static void CleanUp() {
+        for (int n = 2000; n < 2040; ++n) {
+            RawUnload(Sid(n));
+            std::wstring mark = std::wstring(kHiveMarkerRoot) + L"\\" + Sid(n);
+            RegDeleteTreeW(HKEY_LOCAL_MACHINE, mark.c_str());
+            RegDeleteKeyW(HKEY_LOCAL_MACHINE, (kProfileList + Sid(n)).c_str());
+            RegDeleteKeyW(HKEY_LOCAL_MACHINE, (kProfileList + Sid(n) + L".bak").c_str());
+            FolderContents(Folder(n), true);
+        }
+    }
+};
+
+struct ProfileRow {
+    const char* name;
+    int n;  // Sid(n), or the SID below when 0
+    const wchar_t* sid;
+    Path path;
+    DWORD state;
+    bool backup;  // a ProfileList\<SID>.bak key beside
+    Files files;
+    ProfileVerdict verdict;
+    DWORD error;  // of the lookup
+    DWORD load;   // of LoadUserHive; 0: it loads, and then unloads
+};
+
+using V = ProfileVerdict;
+constexpr DWORD kRefused = ERROR_INVALID_PARAMETER;
+const ProfileRow kProfileRows[] = {
+    {"REG_EXPAND_SZ path", 2001, nullptr, Path::Expand, 0, false, Files::Dat, V::Usable, 0, 0},
+    {"REG_SZ path", 2002, nullptr, Path::Text, 0, false, Files::Dat, V::Usable, 0, 0},
+    {"path over 300 characters", 2003, nullptr, Path::Long, 0, false, Files::Dat, V::Usable, 0, 0},
+    {"State of an administrator", 2004, nullptr, Path::Text, 0x104, false, Files::Dat, V::Usable, 0,
+     0},
+    {"damaged hive file", 2014, nullptr, Path::Text, 0, false, Files::Damaged, V::Usable, 0,
+     ERROR_NOT_REGISTRY_FILE},
+    {"no ProfileList entry", 2005, nullptr, Path::None, 0, false, Files::Dat, V::NoProfileEntry, 0,
+     kRefused},
+    {"SYSTEM", 0, L"S-1-5-18", Path::None, 0, false, Files::None, V::SpecialSid, 0, kRefused},
+    {"LOCAL SERVICE", 0, L"S-1-5-19", Path::None, 0, false, Files::None, V::SpecialSid, 0,
+     kRefused},
+    {"NETWORK SERVICE", 0, L"S-1-5-20", Path::None, 0, false, Files::None, V::SpecialSid, 0,
+     kRefused},
+    {"SID not as Windows writes it", 0, L"S-1-5-21-1111111111-2222222222-3333333333-02006",
+     Path::None, 0, false, Files::None, V::NotASid, 0, kRefused},
+    {".bak entry beside", 2007, nullptr, Path::Text, 0, true, Files::Dat, V::BackupEntry, 0,
+     kRefused},
+    {"temporary", 2008, nullptr, Path::Text, 0x800, false, Files::Dat, V::TemporaryProfile, 0,
+     kRefused},
+    {"mandatory by State", 2009, nullptr, Path::Text, 1, false, Files::Dat, V::MandatoryProfile, 0,
+     kRefused},
+    {"NTUSER.MAN", 2010, nullptr, Path::Text, 0, false, Files::DatAndMan, V::MandatoryProfile, 0,
+     kRefused},
+    {"folder missing", 2011, nullptr, Path::Text, 0, false, Files::None, V::FolderMissing, 0,
+     kRefused},
+    {"NTUSER.DAT missing", 2012, nullptr, Path::Text, 0, false, Files::Empty, V::HiveFileMissing, 0,
+     kRefused},
+    {"path not text", 2013, nullptr, Path::NotText, 0, false, Files::Dat, V::FolderMissing,
+     ERROR_INVALID_DATA, kRefused},
+};
+
+// A usable profile loads with the privileges enabled only for the call, its
+// subtree shows, and the unload leaves HKEY_USERS and the folder as before.
+void LoadAndUnload(const UserProfile& profile, int n) {
+    Handle process = ProcessToken();
+    SetPrivilege(process.get(), kRestore, false);
+    ASSERT_EQ(RegLoadKeyW(HKEY_USERS, profile.sid.c_str(), profile.hiveFile.c_str()),
+              ERROR_PRIVILEGE_NOT_HELD);
+    SetPrivilege(process.get(), kBackup, true);  // enabled before: must stay so
+    auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(LoadUserHive(profile), ERROR_SUCCESS);
+    double loadMs = MsSince(start);
+    EXPECT_TRUE(KeyExists(HKEY_USERS, profile.sid + kProduct));
+    EXPECT_FALSE(Enabled(process.get(), kRestore));
+    EXPECT_TRUE(SetPrivilege(process.get(), kBackup, false));
+    ASSERT_TRUE(Marked(n));
+    // The mark is volatile: a stable key below it is refused. DUVA is stable.
+    std::wstring belowMark = std::wstring(kHiveMarkerRoot) + L"\\" + profile.sid + L"\\stable";
+    EXPECT_EQ(CreateKey(HKEY_LOCAL_MACHINE, belowMark), ERROR_CHILD_MUST_BE_VOLATILE);
+    EXPECT_EQ(CreateKey(HKEY_LOCAL_MACHINE, L"SOFTWARE\\DUVA\\KeymendTestStable"), 0);
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, belowMark.c_str());  // when wrongly made
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\DUVA\\KeymendTestStable");
+    start = std::chrono::steady_clock::now();
+    EXPECT_EQ(UnloadUserHive(profile.sid), ERROR_SUCCESS);
+    std::printf("%ls: load %.2f ms, unload %.2f ms\n", profile.sid.c_str(), loadMs, MsSince(start));
+    EXPECT_FALSE(Marked(n));
+    EXPECT_FALSE(Enabled(process.get(), kRestore));
+}
+
+TEST_F(UserHiveTest, OnlyUsableProfilesLoadAndRefusalsTouchNothing) {
+    for (const ProfileRow& row : kProfileRows) {
+        SCOPED_TRACE(row.name);
+        std::wstring sid = row.n != 0 ? Sid(row.n) : row.sid;
+        SeedProfile(row.n, row.path, row.state, row.backup, row.files);
+        std::vector<std::wstring> files = FolderContents(Folder(row.n));
+        std::vector<std::wstring> users = UserKeys();
+        UserProfile profile;
+        EXPECT_EQ(LookUpUserProfile(sid, &profile), row.error);
+        EXPECT_STREQ(ProfileVerdictName(profile.verdict), ProfileVerdictName(row.verdict));
+        if (row.load == ERROR_SUCCESS) {
+            LoadAndUnload(profile, row.n);
+        } else {
+            EXPECT_EQ(LoadUserHive(profile), row.load);
+        }
+        if (row.load == ERROR_NOT_REGISTRY_FILE) {
+            RawUnload(sid);  // Wine, unlike Windows, leaves the failed load's empty key
+        }
+        EXPECT_EQ(FolderContents(Folder(row.n)), files);
+        EXPECT_EQ(UserKeys(), users);
+        EXPECT_FALSE(Marked(row.n));
+        CleanUp();
+    }
+}
+
+// A token without SeRestorePrivilege (a restricted copy, impersonated): the
+// refusal is told, and SeBackupPrivilege, granted meanwhile, is set back.
+TEST_F(UserHiveTest, PrivilegesNotGrantedAreARefusal) {
+    UserProfile profile = Usable(2020);
+    LUID_AND_ATTRIBUTES removed = {};
+    LookupPrivilegeValueW(nullptr, kRestore, &removed.Luid);
+    HANDLE restricted = nullptr;
+    HANDLE impersonation = nullptr;
+    ASSERT_TRUE(CreateRestrictedToken(ProcessToken().get(), 0, 0, nullptr, 1, &removed, 0, nullptr,
+                                      &restricted));
+    Handle owned(restricted);
+    ASSERT_TRUE(DuplicateTokenEx(restricted, TOKEN_ALL_ACCESS, nullptr, SecurityImpersonation,
+                                 TokenImpersonation, &impersonation));
+    Handle token(impersonation);
+    ASSERT_TRUE(SetThreadToken(nullptr, impersonation));
+    DWORD enabled = HivePrivileges().Enable();
+    DWORD loaded = LoadUserHive(profile);
+    RevertToSelf();
+    EXPECT_EQ(enabled, ERROR_PRIVILEGE_NOT_HELD);
+    EXPECT_EQ(loaded, ERROR_PRIVILEGE_NOT_HELD);
+    EXPECT_FALSE(Enabled(impersonation, kBackup));
+    EXPECT_FALSE(Loaded(2020));
+    EXPECT_FALSE(Marked(2020));
+}
+
+// A handle into the hive: the unload fails after its tries, is reported,
+// and the hive stays loaded and marked until the handle is closed.
+TEST_F(UserHiveTest, AnOpenHandleKeepsTheHiveLoaded) {
+    UserProfile profile = Usable(2021);
+    ASSERT_EQ(LoadUserHive(profile), ERROR_SUCCESS);
+    ScopedHkey root;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_USERS, profile.sid.c_str(), 0, KEY_READ, root.receive()), 0);
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(UnloadUserHive(profile.sid), ERROR_ACCESS_DENIED);
+    double failedMs = MsSince(start);
+    std::printf("failed unload with its tries: %.0f ms\n", failedMs);
+    EXPECT_GE(failedMs, 4 * 150 - 20);
+    EXPECT_TRUE(Loaded(2021));
+    EXPECT_TRUE(Marked(2021));
+    root.Close();
+    EXPECT_EQ(UnloadUserHive(profile.sid), ERROR_SUCCESS);
+    EXPECT_FALSE(Loaded(2021));
+}
+
+struct LeftoverRow {
+    const char* name;
+    int n;
+    bool load;    // by LoadUserHive when marked (a killed run), else as Windows does
+    bool mark;    // and so listed by UnloadLeftoverHives
+    bool signIn;  // HKEY_USERS\<SID>\Volatile Environment
+    LeftoverAction action;
+    bool loadedAfter;
+};
+
+const LeftoverRow kLeftoverRows[] = {
+    {"a killed run's hive", 2030, true, true, false, LeftoverAction::Unloaded, false},
+    {"its user signed in", 2031, true, true, true, LeftoverAction::LeftSignedIn, true},
+    {"a mark without hive", 2032, false, true, false, LeftoverAction::NotLoaded, false},
+    {"loaded by Windows", 2033, true, false, false, LeftoverAction::Unloaded, true},
+};
+
+TEST_F(UserHiveTest, TheNextRunUnloadsOnlyAKilledRunsHive) {
+    for (const LeftoverRow& row : kLeftoverRows) {
+        UserProfile profile = Usable(row.n);
+        auto loadAsWindows = [&] {
+            return RegLoadKeyW(HKEY_USERS, profile.sid.c_str(), profile.hiveFile.c_str());
+        };
+        if (row.load) {
+            ASSERT_EQ(row.mark ? LoadUserHive(profile) : Privileged(kRestore, loadAsWindows), 0);
+            EXPECT_EQ(LoadUserHive(profile), ERROR_ALREADY_EXISTS);
+        } else {
+            ASSERT_EQ(WriteHiveMarker(profile.sid), ERROR_SUCCESS);
+        }
+        if (row.signIn) {
+            ASSERT_EQ(
+                CreateKey(HKEY_USERS, profile.sid + L"\\Volatile Environment", REG_OPTION_VOLATILE),
+                ERROR_SUCCESS);
+        }
+    }
+    std::vector<LeftoverHive> leftovers;
+    ASSERT_EQ(UnloadLeftoverHives(&leftovers), ERROR_SUCCESS);
+    for (const LeftoverRow& row : kLeftoverRows) {
+        SCOPED_TRACE(row.name);
+        int listed = 0;
+        for (const LeftoverHive& leftover : leftovers) {
+            if (leftover.sid == Sid(row.n)) {
+                ++listed;
+                EXPECT_EQ(static_cast<int>(leftover.action), static_cast<int>(row.action));
+                EXPECT_EQ(leftover.error, ERROR_SUCCESS);
+            }
+        }
+        EXPECT_EQ(listed, row.mark ? 1 : 0);
+        EXPECT_EQ(Loaded(row.n), row.loadedAfter);
+        EXPECT_FALSE(Marked(row.n));
+        if (!row.mark) {
+            EXPECT_EQ(UnloadUserHive(Sid(row.n)), ERROR_NOT_FOUND);
+            EXPECT_TRUE(Loaded(row.n));
+        }
+    }
+}
+
+}  // namespace
