@@ -88,12 +88,11 @@ std::wstring Code(DWORD error) {
 
 }  // namespace
 
-DWORD WriteBackupFile(const std::wstring& folder, const std::vector<std::wstring>& keys,
-                      BackupRecord* backup) {
-    std::wstring text = kBackupHeader;
+DWORD AppendBackupTrees(const std::vector<std::wstring>& keys, std::wstring* text,
+                        BackupRecord* backup) {
     for (const std::wstring& key : keys) {
         std::wstring failedKey;
-        LONG read = AppendKeyTree(key, &text, &failedKey);
+        LONG read = AppendKeyTree(key, text, &failedKey);
         if (read == ERROR_INVALID_NAME) {
             return Fail(
                 read, backup,
@@ -104,12 +103,16 @@ DWORD WriteBackupFile(const std::wstring& folder, const std::vector<std::wstring
                         L"cannot read " + failedKey + Code(static_cast<DWORD>(read)));
         }
     }
+    return ERROR_SUCCESS;
+}
+
+DWORD WriteBackupFile(const std::wstring& folder, const std::wstring& trees, BackupRecord* backup) {
     std::wstring fullFolder;
     DWORD error = PrepareBackupFolder(folder, &fullFolder, &backup->reason);
     if (error != ERROR_SUCCESS) {
         return Fail(error, backup, std::wstring());
     }
-    std::string bytes = Utf16WithMark(text);
+    std::string bytes = Utf16WithMark(kBackupHeader + trees);
     std::wstring hash;
     error = Sha256Hex(bytes.data(), bytes.size(), &hash);
     if (error != ERROR_SUCCESS) {

@@ -5,7 +5,7 @@
 #include <cwchar>
 #include <vector>
 
-#include "opened_key.h"
+#include "scoped_hkey.h"
 
 namespace {
 
@@ -127,7 +127,7 @@ LONG AppendOpenKey(HKEY key, const std::wstring& fullName, std::wstring* text,
             *failedKey = childName;
             return ERROR_INVALID_NAME;
         }
-        OpenedKey child;
+        ScopedHkey child;
         result = child.Open(key, name.data(), KEY_READ);
         if (result != ERROR_SUCCESS) {
             *failedKey = childName;
@@ -176,7 +176,7 @@ LONG AppendKeyTree(const std::wstring& rootedKey, std::wstring* text, std::wstri
     if (root == nullptr || backslash == std::wstring::npos) {
         return ERROR_INVALID_PARAMETER;
     }
-    OpenedKey key;
+    ScopedHkey key;
     LONG result = key.Open(root, rootedKey.c_str() + backslash + 1, KEY_READ);
     if (result != ERROR_SUCCESS) {
         return result;

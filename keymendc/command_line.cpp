@@ -50,6 +50,8 @@ CommandLineVerdict ParseCommandLine(int argc, const wchar_t* const* argv, Option
             options->json = true;
         } else if (Same(argument, L"--verbose")) {
             options->verbose = true;
+        } else if (Same(argument, L"--include-signed-out")) {
+            options->includeSignedOut = true;
         } else if (Same(argument, L"--backup")) {
             if (haveBackup) {
                 return Refuse(problem, L"--backup given twice");
@@ -79,8 +81,8 @@ CommandLineVerdict ParseCommandLine(int argc, const wchar_t* const* argv, Option
 }
 
 const wchar_t* UsageText() {
-    return L"Usage: keymendc check [--json] [--verbose]\n"
-           L"       keymendc repair [--backup DIR] [--json] [--verbose]\n"
+    return L"Usage: keymendc check [--include-signed-out] [--json] [--verbose]\n"
+           L"       keymendc repair [--include-signed-out] [--backup DIR] [--json] [--verbose]\n"
            L"\n"
            L"Finds (check) or removes (repair) every damaged Brelix 1.11 registration, with the\n"
            L"same rules as KEYMEND.EXE. Needs administrator rights; never asks anything.\n"
@@ -88,11 +90,15 @@ const wchar_t* UsageText() {
            L"  --backup DIR  first write every key tree to one .reg file in DIR (reg import\n"
            L"                restores them), in folders only administrators control; if it\n"
            L"                cannot be written whole, nothing is deleted\n"
+           L"  --include-signed-out\n"
+           L"                load the registry of each user who is not signed in, briefly,\n"
+           L"                to look at (and repair) their registration too\n"
            L"  --json        one JSON object on standard output instead of text\n"
            L"  --verbose     every failure the repair meets, as lines on standard error\n"
            L"\n"
            L"Exit codes: check 1 found, 0 not found; repair 0 nothing remains, 1 not removed\n"
            L"completely; 1011 incomplete: a key or a user's registry could not be read (found\n"
            L"wins for check); 2 no administrator rights; 29 backup not written (nothing\n"
-           L"deleted); 87 bad command line; 1618 Windows Installer busy (nothing deleted).\n";
+           L"deleted); 87 bad command line; 170 a user's registry that keymendc loaded could\n"
+           L"not be unloaded; 1618 Windows Installer busy (nothing deleted).\n";
 }

@@ -8,7 +8,8 @@ struct Options {
     Command command = Command::Check;
     bool json = false;
     bool verbose = false;
-    std::wstring backupDir;  // empty: no backup
+    bool includeSignedOut = false;  // load the registry of users who are not signed in
+    std::wstring backupDir;         // empty: no backup
 };
 
 enum class CommandLineVerdict {

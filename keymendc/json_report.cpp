@@ -20,6 +20,8 @@ const char* OutcomeName(RunOutcome outcome) {
             return "installer-busy";
         case RunOutcome::BackupFailed:
             return "backup-failed";
+        case RunOutcome::HiveLeftLoaded:
+            return "hive-left-loaded";
     }
     return "?";
 }
@@ -40,7 +42,23 @@ void WriteRegistration(JsonWriter& json, const Registration& found) {
     json.String(found.productKey);
     json.Key("dataKey");
     json.String(found.dataKey);
+    json.Key("hive");
+    json.String(found.loadedByKeymendc ? "loaded-by-keymendc" : "loaded");
     json.EndObject();
+}
+
+const char* HiveName(HiveState state) {
+    switch (state) {
+        case HiveState::NotLoaded:
+            return "not-loaded";
+        case HiveState::LoadedAndUnloaded:
+            return "loaded-and-unloaded";
+        case HiveState::NotLoadable:
+            return "not-loadable";
+        case HiveState::LeftLoaded:
+            return "left-loaded";
+    }
+    return "?";
 }
 
 void WriteRegistrations(JsonWriter& json, const RunRecord& record) {
@@ -85,6 +103,25 @@ void WriteUnseen(JsonWriter& json, const RunRecord& record) {
         } else {
             json.Null();
         }
+        json.Key("hive");
+        json.String(HiveName(user.hive));
+        json.Key("refusal");
+        json.String(user.refusal);
+        json.Key("code");
+        json.Number(user.code);
+        json.EndObject();
+    }
+    json.EndArray();
+    json.Key("leftoverHives");
+    json.BeginArray();
+    for (const LeftoverHiveRecord& leftover : record.leftovers) {
+        json.BeginObject();
+        json.Key("sid");
+        json.String(leftover.sid);
+        json.Key("action");
+        json.String(leftover.action);
+        json.Key("code");
+        json.Number(leftover.code);
         json.EndObject();
     }
     json.EndArray();
@@ -159,6 +196,10 @@ std::wstring JsonReport(const RunRecord& record) {
     json.String(record.command == Command::Check ? "check" : "repair");
     json.Key("outcome");
     json.String(OutcomeName(record.outcome));
+    if (record.outcome == RunOutcome::HiveLeftLoaded) {
+        json.Key("outcomeBeneath");
+        json.String(OutcomeName(record.outcomeBeneath));
+    }
     json.Key("exitCode");
     json.Number(record.exitCode);
     json.Key("complete");

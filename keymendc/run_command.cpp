@@ -11,13 +11,21 @@
 #include "installer_data_survey.h"
 #include "may_write_driver_list.h"
 #include "preconditions.h"
+#include "signed_out_users.h"
 #include "survey_record.h"
+#include "user_hive.h"
 
 namespace {
 
 RunRecord& Finish(RunRecord& record, RunOutcome outcome, int exitCode) {
     record.outcome = outcome;
     record.exitCode = exitCode;
+    // A user's next sign-in may suffer: that is said first, and decides the code.
+    if (LeftHiveLoaded(record)) {
+        record.outcomeBeneath = outcome;
+        record.outcome = RunOutcome::HiveLeftLoaded;
+        record.exitCode = kExitHiveLeftLoaded;
+    }
     record.failures = CollectedFailures();
     return record;
 }
@@ -27,9 +35,35 @@ RunRecord& FinishWithNothingFound(RunRecord& record) {
                                  : Finish(record, RunOutcome::Incomplete, kExitIncomplete);
 }
 
-std::vector<std::wstring> KeysToSave(const RunRecord& record) {
+const char* ActionName(LeftoverAction action) {
+    switch (action) {
+        case LeftoverAction::Unloaded:
+            return "unloaded";
+        case LeftoverAction::LeftSignedIn:
+            return "left-signed-in";
+        case LeftoverAction::NotLoaded:
+            return "not-loaded";
+        case LeftoverAction::UnloadFailed:
+            return "unload-failed";
+    }
+    return "?";
+}
+
+// What a run that was killed while a user's registry was loaded left: its
+// hive is unloaded before anything is read, or that user would count as
+// signed in.
+void UnloadLeftovers(RunRecord* record) {
+    std::vector<LeftoverHive> leftovers;
+    (void)UnloadLeftoverHives(&leftovers);
+    for (const LeftoverHive& leftover : leftovers) {
+        record->leftovers.push_back({leftover.sid, ActionName(leftover.action), leftover.error});
+    }
+}
+
+std::vector<std::wstring> KeysToSave(const RunRecord& record, std::size_t count) {
     std::vector<std::wstring> keys;
-    for (const Registration& registration : record.registrations) {
+    for (std::size_t i = 0; i < count; ++i) {
+        const Registration& registration = record.registrations[i];
         if (std::find(keys.begin(), keys.end(), registration.productKey) == keys.end()) {
             keys.push_back(registration.productKey);
         }
@@ -38,9 +72,10 @@ std::vector<std::wstring> KeysToSave(const RunRecord& record) {
     return keys;
 }
 
-// Each registration as the window's repair deletes one: the product
-// registration first, then the installer data, whatever the first returned.
-// Two installer data keys may name one product registration; it goes once.
+// The registrations of signed-in users, each as the window's repair deletes
+// one: the product registration first, then the installer data, whatever
+// the first returned. Two installer data keys may name one product
+// registration; it goes once.
 bool DeleteEvery(const InstallerDataSurvey& survey, RunRecord* record) {
     bool allGone = true;
     for (std::size_t i = 0; i < survey.found.size(); ++i) {
@@ -71,11 +106,28 @@ bool SawEverything(const RunRecord& record) {
         return false;
     }
     for (const UnloadedUser& user : record.unloaded) {
-        if (user.hasProfile) {
+        bool looked =
+            user.hive == HiveState::LoadedAndUnloaded || user.hive == HiveState::LeftLoaded;
+        if (user.hasProfile && !looked) {
             return false;
         }
     }
     return true;
+}
+
+bool LeftHiveLoaded(const RunRecord& record) {
+    for (const UnloadedUser& user : record.unloaded) {
+        if (user.hive == HiveState::LeftLoaded) {
+            return true;
+        }
+    }
+    for (const LeftoverHiveRecord& leftover : record.leftovers) {
+        if (leftover.code != ERROR_SUCCESS &&
+            std::string(leftover.action) == ActionName(LeftoverAction::UnloadFailed)) {
+            return true;
+        }
+    }
+    return false;
 }
 
 RunRecord RunCommand(const Options& options) {
@@ -88,26 +140,43 @@ RunRecord RunCommand(const Options& options) {
     if (!MayWriteDriverList()) {
         return Finish(record, RunOutcome::NoRights, kExitNoRights);
     }
+    UnloadLeftovers(&record);
     DiagnosticMode = true;
     InstallerDataSurvey survey = SurveyInstallerData();
     RecordSurvey(survey, &record);
     record.surveyed = true;
+    std::size_t signedIn = record.registrations.size();
+    bool repairing = options.command == Command::Repair;
+    std::wstring trees;
+    std::vector<SignedOutFinding> signedOut;
+    if (options.includeSignedOut) {
+        ExamineSignedOutUsers(survey, &record, &signedOut,
+                              repairing && record.backupAsked ? &trees : nullptr);
+    }
     if (record.registrations.empty()) {
         return FinishWithNothingFound(record);
     }
-    if (options.command == Command::Check) {
+    if (!repairing) {
         // Found wins over incomplete: the repair can help with what was found.
         return Finish(record, RunOutcome::Found, kExitDamaged);
     }
-    if (record.backupAsked &&
-        WriteBackupFile(options.backupDir, KeysToSave(record), &record.backup) != ERROR_SUCCESS) {
-        return Finish(record, RunOutcome::BackupFailed, kExitBackupFailed);
+    if (record.backupAsked) {
+        std::wstring signedInTrees;
+        if (record.backup.error != ERROR_SUCCESS ||
+            AppendBackupTrees(KeysToSave(record, signedIn), &signedInTrees, &record.backup) !=
+                ERROR_SUCCESS ||
+            WriteBackupFile(options.backupDir, signedInTrees + trees, &record.backup) !=
+                ERROR_SUCCESS) {
+            return Finish(record, RunOutcome::BackupFailed, kExitBackupFailed);
+        }
     }
     // The search and the backup take seconds; an installation may have begun.
     if (InstallerIsBusy()) {
         return Finish(record, RunOutcome::InstallerBusy, kExitInstallerBusy);
     }
-    if (!DeleteEvery(survey, &record)) {
+    bool allGone = DeleteEvery(survey, &record);
+    allGone = DeleteSignedOutRegistrations(signedOut, &record) && allGone;
+    if (!allGone) {
         return Finish(record, RunOutcome::NotRemoved, kExitDamaged);
     }
     return SawEverything(record) ? Finish(record, RunOutcome::Removed, kExitClean)

@@ -8,14 +8,15 @@
 #include "command_line.h"
 
 enum class RunOutcome {
-    Found,          // check: at least one damaged registration is present
-    NotFound,       // nothing to remove, and every key was seen; nothing changed
-    Removed,        // repair: every damaged registration is gone, and every key was seen
-    NotRemoved,     // repair: a key tree remains
-    Incomplete,     // nothing left that was seen, but something could not be seen
-    NoRights,       // refused before anything was read
-    InstallerBusy,  // refused before anything was read, or before anything was deleted
-    BackupFailed,   // repair: found, backup not written, nothing deleted
+    Found,           // check: at least one damaged registration is present
+    NotFound,        // nothing to remove, and every key was seen; nothing changed
+    Removed,         // repair: every damaged registration is gone, and every key was seen
+    NotRemoved,      // repair: a key tree remains
+    Incomplete,      // nothing left that was seen, but something could not be seen
+    NoRights,        // refused before anything was read
+    InstallerBusy,   // refused before anything was read, or before anything was deleted
+    BackupFailed,    // repair: found, backup not written, nothing deleted
+    HiveLeftLoaded,  // a user's registry that keymendc loaded could not be unloaded
 };
 
 struct Registration {
@@ -25,6 +26,7 @@ struct Registration {
     std::wstring displayVersion;
     std::wstring productKey;  // with its root, as regedit writes it
     std::wstring dataKey;
+    bool loadedByKeymendc = false;  // found in a hive keymendc loaded for it
 };
 
 // A key that could not be read, with the Windows error code.
@@ -33,13 +35,31 @@ struct UnreadableKey {
     std::uint32_t code = 0;
 };
 
+// What became of the registry of a user who was not signed in.
+enum class HiveState {
+    NotLoaded,          // left alone: --include-signed-out was not given
+    LoadedAndUnloaded,  // loaded by keymendc, looked at, unloaded again
+    NotLoadable,        // refused or failed: refusal says why, code gives the error
+    LeftLoaded,         // loaded by keymendc; the unload failed with code
+};
+
 // A user whose installer data holds a candidate for the damaged
 // registration but whose registry is not loaded, so the check against the
-// product registration could not be made.
+// product registration cannot be made without loading it.
 struct UnloadedUser {
     std::wstring sid;
     bool hasProfile = false;  // false: no profile on this machine, the user cannot sign in
     std::wstring profile;     // the profile folder, as ProfileList names it
+    HiveState hive = HiveState::NotLoaded;
+    std::wstring refusal;  // "mandatory-profile" and the like, or "load-failed"
+    std::uint32_t code = 0;
+};
+
+// A hive that a killed run of keymendc left loaded, found by this one.
+struct LeftoverHiveRecord {
+    std::wstring sid;
+    const char* action = "";  // "unloaded", "left-signed-in", "not-loaded", "unload-failed"
+    std::uint32_t code = 0;
 };
 
 struct KeyDeletion {
@@ -69,16 +89,22 @@ struct RunRecord {
     std::vector<Registration> registrations;
     std::vector<UnreadableKey> unreadable;
     std::vector<UnloadedUser> unloaded;  // with and without a profile
+    std::vector<LeftoverHiveRecord> leftovers;
+    RunOutcome outcomeBeneath = RunOutcome::NotFound;  // when a hive was left loaded
     bool backupAsked = false;
     BackupRecord backup;
     std::vector<KeyDeletion> deletions;
     std::vector<Failure> failures;
 };
 
-// Users with a profile could sign in: their registration is unseen. A SID
-// without a profile cannot, and leaves nothing unseen. False before the
-// installer data was walked.
+// Users with a profile could sign in: their registration is unseen unless
+// keymendc loaded their registry. A SID without a profile cannot, and leaves
+// nothing unseen. False before the installer data was walked.
 bool SawEverything(const RunRecord& record);
+
+// A user's registry that keymendc loaded is still loaded: by this run, or by
+// a killed one whose leftover this run could not unload.
+bool LeftHiveLoaded(const RunRecord& record);
 
 // The outcome as the JSON and the tests spell it.
 const char* OutcomeName(RunOutcome outcome);

@@ -21,6 +21,11 @@ class ScopedHkey {
         return *this;
     }
 
+    // Closes any key held, then opens root\path. Holds nothing on failure.
+    [[nodiscard]] LONG Open(HKEY root, const wchar_t* path, REGSAM access) {
+        return RegOpenKeyExW(root, path, 0, access, receive());
+    }
+
     // For an out parameter (RegOpenKeyExW and the like): closes any key held
     // first, so that nothing leaks when the object is reused.
     HKEY* receive() {

@@ -5,8 +5,8 @@
 #include <algorithm>
 
 #include "console_output.h"
-#include "opened_key.h"
-#include "profile_list.h"
+#include "scoped_hkey.h"
+#include "user_profile.h"
 
 namespace {
 
@@ -14,7 +14,7 @@ std::wstring ReadTextValue(HKEY root, const std::wstring& path, const wchar_t* n
     wchar_t text[1024] = L"";
     DWORD bytes = sizeof text - sizeof(wchar_t);
     DWORD type = 0;
-    OpenedKey key;
+    ScopedHkey key;
     if (key.Open(root, path.c_str(), KEY_READ) != ERROR_SUCCESS ||
         RegQueryValueExW(key.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(text), &bytes) !=
             ERROR_SUCCESS) {
@@ -26,6 +26,8 @@ std::wstring ReadTextValue(HKEY root, const std::wstring& path, const wchar_t* n
 std::wstring Rooted(RegKey root, const char* path) {
     return std::wstring(RootName(root)) + L"\\" + AnsiToWide(path);
 }
+
+}  // namespace
 
 // The names as stored, through the wide calls; the engine's 8-bit copies
 // only where they cannot be read again.
@@ -47,6 +49,8 @@ Registration Describe(const FoundRegistration& found) {
     registration.dataKey = Rooted(HKEY_LOCAL_MACHINE_ROOT, found.dataKeyPath.c_str());
     return registration;
 }
+
+namespace {
 
 bool Listed(const std::vector<UnloadedUser>& users, const std::wstring& sid) {
     return std::any_of(users.begin(), users.end(),
@@ -71,7 +75,15 @@ void RecordSurvey(const InstallerDataSurvey& survey, RunRecord* record) {
         if (Listed(record->unloaded, sid)) {
             continue;
         }
-        ProfileEntry profile = FindProfileEntry(sid);
-        record->unloaded.push_back({sid, profile.exists, profile.folder});
+        UserProfile profile;
+        DWORD looked = LookUpUserProfile(sid, &profile);
+        UnloadedUser user;
+        user.sid = sid;
+        // Only a SID with a profile here can sign in and so hide a registration.
+        user.hasProfile =
+            looked != ERROR_SUCCESS || (profile.verdict != ProfileVerdict::NoProfileEntry &&
+                                        profile.verdict != ProfileVerdict::NotASid);
+        user.profile = profile.folder;
+        record->unloaded.push_back(user);
     }
 }

@@ -8,5 +8,9 @@
 // to record, users once each, with their profile folders.
 void RecordSurvey(const InstallerDataSurvey& survey, RunRecord* record);
 
+// One found registration for the record, its texts read again through the
+// wide calls.
+Registration Describe(const FoundRegistration& found);
+
 // The name regedit gives a predefined root key.
 const wchar_t* RootName(RegKey root);

@@ -8,6 +8,11 @@ std::wstring Number(long long value) {
     return std::to_wstring(value);
 }
 
+// The JSON's ASCII words, as text.
+std::wstring Utf8Word(const char* word) {
+    return std::wstring(word, word + std::char_traits<char>::length(word));
+}
+
 std::wstring Line(const wchar_t* label, const std::wstring& value) {
     wchar_t padded[32];
     std::swprintf(padded, 32, L"  %-22ls", label);
@@ -31,10 +36,15 @@ std::wstring Counted(std::size_t count, const wchar_t* one, const wchar_t* many)
     return count == 1 ? one : Number(static_cast<long long>(count)) + L" " + many;
 }
 
+bool Unseen(const UnloadedUser& user) {
+    return user.hasProfile &&
+           (user.hive == HiveState::NotLoaded || user.hive == HiveState::NotLoadable);
+}
+
 std::size_t UsersNotLoaded(const RunRecord& record) {
     std::size_t users = 0;
     for (const UnloadedUser& user : record.unloaded) {
-        users += user.hasProfile ? 1 : 0;
+        users += Unseen(user) ? 1 : 0;
     }
     return users;
 }
@@ -57,7 +67,13 @@ std::wstring Gaps(const RunRecord& record) {
 std::wstring GapAdvice(const RunRecord& record) {
     std::wstring advice;
     if (UsersNotLoaded(record) > 0) {
-        advice += L" Run keymendc again while the users listed above are signed in.";
+        bool optionHelps = false;
+        for (const UnloadedUser& user : record.unloaded) {
+            optionHelps = optionHelps || (user.hasProfile && user.hive == HiveState::NotLoaded);
+        }
+        advice += optionHelps ? L" Run keymendc again while the users listed above are signed in, "
+                                L"or with --include-signed-out."
+                              : L" Run keymendc again while the users listed above are signed in.";
     }
     if (!record.unreadable.empty()) {
         advice += L" Run keymendc --verbose as administrator to see why a key could not be read.";
@@ -90,12 +106,30 @@ std::wstring IncompleteSummary(const RunRecord& record) {
            GapAdvice(record);
 }
 
+// What became of one user's registry that was not loaded at the start.
+std::wstring HiveLine(const UnloadedUser& user) {
+    std::wstring line = L"  " + user.sid + L"  profile " + user.profile + L": ";
+    switch (user.hive) {
+        case HiveState::NotLoaded:
+            return line + L"not loaded\n";
+        case HiveState::LoadedAndUnloaded:
+            return line + L"loaded by keymendc, looked at, unloaded\n";
+        case HiveState::NotLoadable:
+            return line + L"not loaded: " + user.refusal +
+                   (user.code != 0 ? L" (error " + Number(user.code) + L")" : L"") + L"\n";
+        case HiveState::LeftLoaded:
+            return line + L"loaded by keymendc and STILL LOADED: the unload failed (error " +
+                   Number(user.code) + L")\n";
+    }
+    return line + L"\n";
+}
+
 std::wstring UnloadedUsers(const RunRecord& record) {
     std::wstring withProfile;
     std::wstring without;
     for (const UnloadedUser& user : record.unloaded) {
         if (user.hasProfile) {
-            withProfile += L"  " + user.sid + L"  profile " + user.profile + L"\n";
+            withProfile += HiveLine(user);
         } else {
             without += L"  " + user.sid + L"\n";
         }
@@ -103,8 +137,8 @@ std::wstring UnloadedUsers(const RunRecord& record) {
     std::wstring text;
     if (!withProfile.empty()) {
         text +=
-            L"Users whose registry is not loaded, so their registration could not be "
-            L"checked (sign in as them, then run keymendc again):\n" +
+            L"Users who are not signed in (their registration is checked only while their "
+            L"registry is loaded: sign in as them, or use --include-signed-out):\n" +
             withProfile;
     }
     if (!without.empty()) {
@@ -113,7 +147,27 @@ std::wstring UnloadedUsers(const RunRecord& record) {
             L"sign in; not counted as unseen):\n" +
             without;
     }
+    for (const LeftoverHiveRecord& leftover : record.leftovers) {
+        text += L"Registry of user " + leftover.sid + L" left loaded by an earlier, killed run: " +
+                Utf8Word(leftover.action) +
+                (leftover.code != 0 ? L" (error " + Number(leftover.code) + L")" : L"") + L"\n";
+    }
     return text;
+}
+
+std::wstring LeftLoadedSids(const RunRecord& record) {
+    std::wstring sids;
+    for (const UnloadedUser& user : record.unloaded) {
+        if (user.hive == HiveState::LeftLoaded) {
+            sids += (sids.empty() ? L"" : L", ") + user.sid;
+        }
+    }
+    for (const LeftoverHiveRecord& leftover : record.leftovers) {
+        if (leftover.code != 0 && std::string(leftover.action) == "unload-failed") {
+            sids += (sids.empty() ? L"" : L", ") + leftover.sid;
+        }
+    }
+    return sids;
 }
 
 }  // namespace
@@ -121,6 +175,15 @@ std::wstring UnloadedUsers(const RunRecord& record) {
 std::wstring SummaryLine(const RunRecord& record) {
     bool complete = SawEverything(record);
     switch (record.outcome) {
+        case RunOutcome::HiveLeftLoaded: {
+            RunRecord beneath = record;
+            beneath.outcome = record.outcomeBeneath;
+            return L"Hive left loaded: the registry of user " + LeftLoadedSids(record) +
+                   L" that keymendc loaded could not be unloaded; until it is, that user's "
+                   L"next sign-in may fail or get a temporary profile. keymendc unloads it on "
+                   L"its next run, or restart the machine. Beside that: " +
+                   SummaryLine(beneath);
+        }
         case RunOutcome::Found:
             return L"Found: " + Registrations(record) + L"; keymendc repair removes " +
                    (record.registrations.size() == 1 ? L"it." : L"them.") +

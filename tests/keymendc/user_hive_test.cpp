@@ -8,10 +8,12 @@
 #include <chrono>
 #include <cstdio>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <vector>
 
 #include "hive_marker.h"
 #include "hive_privileges.h"
+#include "keymendc_run.h"
 #include "scoped_hkey.h"
 #include "user_profile.h"
 
@@ -21,6 +23,8 @@ const std::wstring kProfileList = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVers
 const std::wstring kProduct =
     L"\\Software\\Microsoft\\Installer\\Products\\C5B4A39281706F5E4D3C2B1A09F8E7D6";
 const wchar_t kFixtureKey[] = L"Software\\KeymendHiveTestFixture";
+const std::wstring kUserData =
+    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\";
 const wchar_t kRestore[] = L"SeRestorePrivilege";
 const wchar_t kBackup[] = L"SeBackupPrivilege";
 
@@ -237,7 +241,8 @@ class UserHiveTest : public ::testing::Test {
 
     // Also what a failed run left: every test SID, loaded, marked or seeded.
     static void CleanUp() {
-        for (int n = 2000; n < 2040; ++n) {
+        for (int n = 2000; n < 2050; ++n) {
+            RegDeleteTreeW(HKEY_LOCAL_MACHINE, (kUserData + Sid(n)).c_str());
             RawUnload(Sid(n));
             std::wstring mark = std::wstring(kHiveMarkerRoot) + L"\\" + Sid(n);
             RegDeleteTreeW(HKEY_LOCAL_MACHINE, mark.c_str());
@@ -448,6 +453,136 @@ TEST_F(UserHiveTest, TheNextRunUnloadsOnlyAKilledRunsHive) {
             EXPECT_TRUE(Loaded(row.n));
         }
     }
+}
+
+// The damaged registration's installer data for Sid(n); its product
+// registration is in the fixture hive.
+void SeedInstallerData(int n) {
+    ScopedHkey key;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE,
+                              (kUserData + Sid(n) +
+                               L"\\Products\\C5B4A39281706F5E4D3C2B1A09F8E7D6"
+                               L"\\InstallProperties")
+                                  .c_str(),
+                              0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.receive(), nullptr),
+              ERROR_SUCCESS);
+    const wchar_t name[] = L"DUVA Brelix for Windows";
+    const wchar_t version[] = L"1.11.0050";
+    RegSetValueExW(key.get(), L"DisplayName", 0, REG_SZ, reinterpret_cast<const BYTE*>(name),
+                   sizeof name);
+    RegSetValueExW(key.get(), L"DisplayVersion", 0, REG_SZ, reinterpret_cast<const BYTE*>(version),
+                   sizeof version);
+}
+
+nlohmann::json Keymendc(const std::wstring& arguments, DWORD exitCode) {
+    ProgramRun run = RunKeymendc(arguments + L" --json");
+    EXPECT_EQ(run.exitCode, exitCode) << run.out;
+    nlohmann::json report = nlohmann::json::parse(run.out, nullptr, false);
+    EXPECT_TRUE(report.is_object()) << run.out;
+    return report;
+}
+
+// keymendc itself, with and without --include-signed-out: what it makes of
+// a signed-out user's profile, and that it leaves HKEY_USERS, the marks and
+// the profile folder as they were.
+struct SignedOutRow {
+    const char* name;
+    int n;
+    Files files;
+    const wchar_t* arguments;
+    DWORD exitCode;
+    const char* outcome;
+    const char* hive;     // of usersNotLoaded[0]
+    const char* refusal;  // of usersNotLoaded[0]
+};
+
+const SignedOutRow kSignedOutRows[] = {
+    {"not asked", 2040, Files::Dat, L"check", 1011, "incomplete", "not-loaded", ""},
+    {"check", 2040, Files::Dat, L"check --include-signed-out", 1, "found", "loaded-and-unloaded",
+     ""},
+    {"mandatory", 2041, Files::DatAndMan, L"repair --include-signed-out", 1011, "incomplete",
+     "not-loadable", "mandatory-profile"},
+    {"folder missing", 2042, Files::None, L"repair --include-signed-out", 1011, "incomplete",
+     "not-loadable", "folder-missing"},
+    {"damaged hive", 2043, Files::Damaged, L"repair --include-signed-out", 1011, "incomplete",
+     "not-loadable", "load-failed"},
+};
+
+TEST_F(UserHiveTest, KeymendcLooksAtSignedOutUsersOnlyWhenAsked) {
+    for (const SignedOutRow& row : kSignedOutRows) {
+        SCOPED_TRACE(row.name);
+        SeedProfile(row.n, Path::Text, 0, false, row.files);
+        ASSERT_NO_FATAL_FAILURE(SeedInstallerData(row.n));
+        std::vector<std::wstring> files = FolderContents(Folder(row.n));
+        std::vector<std::wstring> users = UserKeys();
+        nlohmann::json report = Keymendc(row.arguments, row.exitCode);
+        EXPECT_EQ(report["outcome"], row.outcome);
+        ASSERT_EQ(report["usersNotLoaded"].size(), 1u);
+        EXPECT_EQ(report["usersNotLoaded"][0]["hive"], row.hive);
+        EXPECT_EQ(report["usersNotLoaded"][0]["refusal"], row.refusal);
+        if (row.exitCode == 1) {
+            EXPECT_EQ(report["registrations"][0]["hive"], "loaded-by-keymendc");
+        }
+        if (row.files == Files::Damaged) {
+            RawUnload(Sid(row.n));  // Wine, unlike Windows, leaves the failed load's empty key
+        }
+        EXPECT_EQ(FolderContents(Folder(row.n)), files);
+        EXPECT_EQ(UserKeys(), users);
+        EXPECT_FALSE(Marked(row.n));
+        CleanUp();
+    }
+}
+
+// The repair of a signed-out user: the backup holds the product registration
+// read from the loaded hive, both trees go, the hive is unloaded.
+TEST_F(UserHiveTest, KeymendcRepairsASignedOutUser) {
+    SeedProfile(2044, Path::Text, 0, false, Files::Dat);
+    ASSERT_NO_FATAL_FAILURE(SeedInstallerData(2044));
+    std::wstring backups = TestRoot() + L"\\backups";
+    std::vector<std::wstring> users = UserKeys();
+    nlohmann::json report =
+        Keymendc(L"repair --include-signed-out --backup \"" + backups + L"\"", 0);
+    EXPECT_EQ(report["outcome"], "removed");
+    EXPECT_EQ(report["usersNotLoaded"][0]["hive"], "loaded-and-unloaded");
+    ASSERT_EQ(report["deletions"].size(), 2u);
+    for (const nlohmann::json& deletion : report["deletions"]) {
+        EXPECT_EQ(deletion["deleted"], true) << deletion["key"];
+    }
+    EXPECT_FALSE(
+        KeyExists(HKEY_LOCAL_MACHINE,
+                  kUserData + Sid(2044) + L"\\Products\\C5B4A39281706F5E4D3C2B1A09F8E7D6"));
+    EXPECT_EQ(UserKeys(), users);
+    EXPECT_FALSE(Marked(2044));
+    ASSERT_TRUE(report["backup"]["file"].is_string()) << report.dump();
+    std::string file = report["backup"]["file"].get<std::string>();
+    std::string backup = ReadWholeFile(std::wstring(file.begin(), file.end()).c_str());
+    std::wstring header = L"[HKEY_USERS\\" + Sid(2044) + kProduct + L"]";
+    std::string wide(reinterpret_cast<const char*>(header.data()), header.size() * 2);
+    EXPECT_NE(backup.find(wide), std::string::npos) << "the product registration in the backup";
+    FolderContents(backups, true);
+}
+
+// A killed run's hive, with a handle into it: the next run cannot unload it
+// and says so first, with its own code; once the handle is closed, the run
+// after unloads it and goes on as for any signed-out user.
+TEST_F(UserHiveTest, KeymendcUnloadsAKilledRunsHive) {
+    UserProfile profile = Usable(2045);
+    ASSERT_NO_FATAL_FAILURE(SeedInstallerData(2045));
+    ASSERT_EQ(LoadUserHive(profile), ERROR_SUCCESS);
+    ScopedHkey root;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_USERS, profile.sid.c_str(), 0, KEY_READ, root.receive()), 0);
+    ProgramRun held = RunKeymendc(L"check");
+    EXPECT_EQ(held.exitCode, 170u) << held.out;
+    EXPECT_EQ(LastLine(held.out).rfind("Hive left loaded: ", 0), 0u) << LastLine(held.out);
+    EXPECT_TRUE(Loaded(2045));
+    root.Close();
+
+    nlohmann::json report = Keymendc(L"check", 1011);
+    ASSERT_EQ(report["leftoverHives"].size(), 1u);
+    EXPECT_EQ(report["leftoverHives"][0]["action"], "unloaded");
+    EXPECT_EQ(report["usersNotLoaded"][0]["hive"], "not-loaded");
+    EXPECT_FALSE(Loaded(2045));
+    EXPECT_FALSE(Marked(2045));
 }
 
 }  // namespace
