@@ -8,6 +8,14 @@ std::wstring Number(long long value) {
     return std::to_wstring(value);
 }
 
+// "folder-missing" as "folder missing".
+std::wstring Words(std::wstring name) {
+    for (wchar_t& c : name) {
+        c = c == L'-' ? L' ' : c;
+    }
+    return name;
+}
+
 // The JSON's ASCII words, as text.
 std::wstring Utf8Word(const char* word) {
     return std::wstring(word, word + std::char_traits<char>::length(word));
@@ -52,14 +60,22 @@ std::size_t UsersNotLoaded(const RunRecord& record) {
 // What kept the run from seeing everything, and what to do about it.
 std::wstring Gaps(const RunRecord& record) {
     std::size_t keys = record.unreadable.size();
-    std::size_t users = UsersNotLoaded(record);
-    std::wstring gaps;
-    if (keys > 0) {
-        gaps += Counted(keys, L"1 key", L"keys") + L" could not be read";
+    std::size_t notLoaded = 0;
+    std::size_t notLoadable = 0;
+    for (const UnloadedUser& user : record.unloaded) {
+        notLoaded += Unseen(user) && user.hive == HiveState::NotLoaded ? 1 : 0;
+        notLoadable += Unseen(user) && user.hive == HiveState::NotLoadable ? 1 : 0;
     }
-    if (users > 0) {
-        gaps += (keys > 0 ? L" and " : L"") + Counted(users, L"1 user's", L"users'") +
-                L" registry is not loaded";
+    std::wstring gaps;
+    auto add = [&gaps](const std::wstring& gap) { gaps += (gaps.empty() ? L"" : L" and ") + gap; };
+    if (keys > 0) {
+        add(Counted(keys, L"1 key", L"keys") + L" could not be read");
+    }
+    if (notLoaded > 0) {
+        add(Counted(notLoaded, L"1 user's", L"users'") + L" registry is not loaded");
+    }
+    if (notLoadable > 0) {
+        add(Counted(notLoadable, L"1 user's", L"users'") + L" registry could not be loaded");
     }
     return gaps;
 }
@@ -115,7 +131,7 @@ std::wstring HiveLine(const UnloadedUser& user) {
         case HiveState::LoadedAndUnloaded:
             return line + L"loaded by keymendc, looked at, unloaded\n";
         case HiveState::NotLoadable:
-            return line + L"not loaded: " + user.refusal +
+            return line + L"not loaded: " + Words(user.refusal) +
                    (user.code != 0 ? L" (error " + Number(user.code) + L")" : L"") + L"\n";
         case HiveState::LeftLoaded:
             return line + L"loaded by keymendc and STILL LOADED: the unload failed (error " +
@@ -137,8 +153,8 @@ std::wstring UnloadedUsers(const RunRecord& record) {
     std::wstring text;
     if (!withProfile.empty()) {
         text +=
-            L"Users who are not signed in (their registration is checked only while their "
-            L"registry is loaded: sign in as them, or use --include-signed-out):\n" +
+            L"Users who are not signed in, whose registration can be checked only while their "
+            L"registry is loaded:\n" +
             withProfile;
     }
     if (!without.empty()) {
