@@ -342,6 +342,7 @@ struct BackupRefusal {
     // added for the row alone.
     const wchar_t* subkey = nullptr;
     const wchar_t* value = nullptr;
+    bool unreadable = false;  // the subkey refuses to be read
 };
 
 std::wstring Stamp(int secondsAhead) {
@@ -433,6 +434,7 @@ const BackupRefusal kBackupRefusals[] = {
     {"key name with LF", "cannot hold", Inside, L"a\nb"},
     {"value name with CR", "cannot hold", Inside, L"Values", L"a\rb"},
     {"value name with LF", "cannot hold", Inside, L"Values", L"a\nb"},
+    {"key that cannot be read", "cannot read", Inside, L"Locked", nullptr, true},
 };
 
 TEST_F(KeymendcBackup, EachRefusalDeletesNothing) {
@@ -440,8 +442,14 @@ TEST_F(KeymendcBackup, EachRefusalDeletesNothing) {
         std::wstring top = EmptyFolder(L"keymendc refusals");
         CreateDirectoryW(top.c_str(), nullptr);
         std::wstring folder = row.prepare(top);
+        std::string subkeyPath = row.subkey == nullptr
+                                     ? std::string()
+                                     : WideToUtf8(PathOf(kDataKey) + L"\\" + row.subkey);
         if (row.subkey != nullptr) {
             ASSERT_TRUE(AddName(row.subkey, row.value)) << row.name;
+        }
+        if (row.unreadable) {
+            ASSERT_EQ(RestrictLiveKey(HKEY_LOCAL_MACHINE_ROOT, subkeyPath, KEY_WRITE, false), 0u);
         }
         std::string before = ReadBackBothTrees();
         std::vector<std::wstring> filesBefore = FilesIn(folder);
@@ -456,6 +464,10 @@ TEST_F(KeymendcBackup, EachRefusalDeletesNothing) {
         EXPECT_TRUE(report["deletions"].empty()) << row.name;
         EXPECT_EQ(ReadBackBothTrees(), before) << row.name;
         EXPECT_EQ(FilesIn(folder), filesBefore) << row.name << ": a file of keymendc's was left";
+        if (row.unreadable) {
+            EXPECT_EQ(RestrictLiveKey(HKEY_LOCAL_MACHINE_ROOT, subkeyPath, KEY_ALL_ACCESS, false),
+                      0u);
+        }
         if (row.subkey != nullptr) {
             RemoveName(row.subkey);
         }
