@@ -7,8 +7,13 @@
 #include "backup_folder.h"
 #include "backup_text.h"
 #include "sha256.h"
+#include "wide_digits.h"
 
 namespace {
+
+std::wstring Two(unsigned value) {
+    return (value < 10 ? L"0" : L"") + Decimal(value);
+}
 
 std::wstring BackupFileName(const std::wstring& folder) {
     wchar_t computer[MAX_COMPUTERNAME_LENGTH + 1] = L"";
@@ -18,9 +23,8 @@ std::wstring BackupFileName(const std::wstring& folder) {
     }
     SYSTEMTIME now;
     GetLocalTime(&now);
-    wchar_t stamp[32];
-    std::swprintf(stamp, 32, L"%04u%02u%02u-%02u%02u%02u", now.wYear, now.wMonth, now.wDay,
-                  now.wHour, now.wMinute, now.wSecond);
+    std::wstring stamp = Decimal(now.wYear) + Two(now.wMonth) + Two(now.wDay) + L"-" +
+                         Two(now.wHour) + Two(now.wMinute) + Two(now.wSecond);
     std::wstring name = folder;
     if (name.back() != L'\\') {
         name += L'\\';
@@ -83,7 +87,7 @@ DWORD Fail(DWORD error, BackupRecord* backup, const std::wstring& reason) {
 }
 
 std::wstring Code(DWORD error) {
-    return L" (error " + std::to_wstring(error) + L")";
+    return L" (error " + Decimal(error) + L")";
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "folder_security.h"
+#include "wide_digits.h"
 
 namespace {
 
@@ -89,7 +90,7 @@ DWORD Refuse(DWORD error, std::wstring* reason, const std::wstring& text) {
 }
 
 std::wstring Code(DWORD error) {
-    return L" (error " + std::to_wstring(error) + L")";
+    return L" (error " + Decimal(error) + L")";
 }
 
 // A level that exists must be a real folder. The root of a drive or share

@@ -1,11 +1,11 @@
 #include "backup_text.h"
 
-#include <cstdio>
 #include <cstring>
 #include <cwchar>
 #include <vector>
 
 #include "scoped_hkey.h"
+#include "wide_digits.h"
 
 namespace {
 
@@ -44,9 +44,7 @@ bool AsPlainText(const BYTE* data, DWORD size, std::wstring* text) {
 std::wstring HexData(std::wstring line, const BYTE* data, DWORD size) {
     std::size_t column = line.size();
     for (DWORD i = 0; i < size; ++i) {
-        wchar_t pair[3];
-        std::swprintf(pair, 3, L"%02x", data[i]);
-        line += pair;
+        line += Hex(data[i], 2);
         if (i + 1 == size) {
             break;
         }
@@ -153,16 +151,9 @@ std::wstring ValueLine(const std::wstring& name, DWORD type, const BYTE* data, D
     if (type == REG_DWORD && size == sizeof(DWORD)) {
         DWORD value = 0;
         std::memcpy(&value, data, sizeof value);
-        wchar_t digits[24];
-        std::swprintf(digits, 24, L"dword:%08lx\r\n", static_cast<unsigned long>(value));
-        return line + digits;
+        return line + L"dword:" + Hex(value, 8) + L"\r\n";
     }
-    wchar_t prefix[24];
-    if (type == REG_BINARY) {
-        std::swprintf(prefix, 24, L"hex:");
-    } else {
-        std::swprintf(prefix, 24, L"hex(%lx):", static_cast<unsigned long>(type));
-    }
+    std::wstring prefix = type == REG_BINARY ? L"hex:" : L"hex(" + Hex(type, 0) + L"):";
     return HexData(line + prefix, data, size);
 }
 

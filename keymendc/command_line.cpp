@@ -18,6 +18,15 @@ bool IsHelp(const wchar_t* argument) {
            Same(argument, L"--help");
 }
 
+// A tool's name, which is ASCII; anything else matches none.
+std::string Ascii(const wchar_t* text) {
+    std::string ascii;
+    for (; *text != L'\0'; ++text) {
+        ascii += *text < 0x80 ? static_cast<char>(*text) : '?';
+    }
+    return ascii;
+}
+
 CommandLineVerdict Refuse(std::wstring* problem, const std::wstring& text) {
     *problem = text;
     return CommandLineVerdict::Bad;
@@ -52,6 +61,18 @@ CommandLineVerdict ParseCommandLine(int argc, const wchar_t* const* argv, Option
             options->verbose = true;
         } else if (Same(argument, L"--include-signed-out")) {
             options->includeSignedOut = true;
+        } else if (Same(argument, L"--deployment")) {
+            if (options->forDeployment) {
+                return Refuse(problem, L"--deployment given twice");
+            }
+            if (i + 1 >= argc || !ParseDeployment(Ascii(argv[i + 1]), &options->deployment)) {
+                return Refuse(problem,
+                              L"--deployment needs a tool: intune-detection, "
+                              L"intune-remediation, configmgr-discovery, "
+                              L"configmgr-remediation or configmgr-app-detection");
+            }
+            options->forDeployment = true;
+            ++i;
         } else if (Same(argument, L"--backup")) {
             if (haveBackup) {
                 return Refuse(problem, L"--backup given twice");
@@ -77,12 +98,24 @@ CommandLineVerdict ParseCommandLine(int argc, const wchar_t* const* argv, Option
     if (haveBackup && options->command != Command::Repair) {
         return Refuse(problem, L"--backup goes with repair only");
     }
+    // The tool reads standard error as a failure and expects its own output.
+    if (options->forDeployment && (options->json || options->verbose)) {
+        return Refuse(problem, L"--deployment goes with neither --json nor --verbose");
+    }
+    // A detection that repairs, or a remediation that only looks, is a script's mistake.
+    bool checks = std::string(DeploymentCommand(options->deployment)) == "check";
+    if (options->forDeployment && checks != (options->command == Command::Check)) {
+        return Refuse(problem, L"this --deployment runs keymendc " +
+                                   std::wstring(checks ? L"check" : L"repair"));
+    }
     return CommandLineVerdict::Run;
 }
 
 const wchar_t* UsageText() {
-    return L"Usage: keymendc check [--include-signed-out] [--json] [--verbose]\n"
-           L"       keymendc repair [--include-signed-out] [--backup DIR] [--json] [--verbose]\n"
+    return L"Usage: keymendc check [--include-signed-out] [--json | --deployment TOOL] "
+           L"[--verbose]\n"
+           L"       keymendc repair [--include-signed-out] [--backup DIR]\n"
+           L"                       [--json | --deployment TOOL] [--verbose]\n"
            L"\n"
            L"Finds (check) or removes (repair) every damaged Brelix 1.11 registration, with the\n"
            L"same rules as KEYMEND.EXE. Needs administrator rights; never asks anything.\n"
@@ -93,6 +126,10 @@ const wchar_t* UsageText() {
            L"  --include-signed-out\n"
            L"                load the registry of each user who is not signed in, briefly,\n"
            L"                to look at (and repair) their registration too\n"
+           L"  --deployment TOOL\n"
+           L"                exit code and output as TOOL reads them: intune-detection,\n"
+           L"                intune-remediation, configmgr-discovery, configmgr-remediation,\n"
+           L"                configmgr-app-detection (the ready-made scripts use it)\n"
            L"  --json        one JSON object on standard output instead of text\n"
            L"  --verbose     every failure the repair meets, as lines on standard error\n"
            L"\n"

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "deployment_view.h"
+
 enum class Command { Check, Repair };
 
 struct Options {
@@ -10,6 +12,8 @@ struct Options {
     bool verbose = false;
     bool includeSignedOut = false;  // load the registry of users who are not signed in
     std::wstring backupDir;         // empty: no backup
+    bool forDeployment = false;     // shown as deployment reads it, not as text or JSON
+    Deployment deployment = Deployment::IntuneDetection;
 };
 
 enum class CommandLineVerdict {

@@ -1,11 +1,10 @@
-#include <cstdio>
-
 #include "reports.h"
+#include "wide_digits.h"
 
 namespace {
 
 std::wstring Number(long long value) {
-    return std::to_wstring(value);
+    return Decimal(value);
 }
 
 // "folder-missing" as "folder missing".
@@ -22,8 +21,8 @@ std::wstring Utf8Word(const char* word) {
 }
 
 std::wstring Line(const wchar_t* label, const std::wstring& value) {
-    wchar_t padded[32];
-    std::swprintf(padded, 32, L"  %-22ls", label);
+    std::wstring padded = std::wstring(L"  ") + label;
+    padded.resize(24, L' ');
     return padded + value + L"\n";
 }
 

@@ -8,6 +8,7 @@
 
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <vector>
 
@@ -618,6 +619,46 @@ TEST(KeymendcManyUsers, EveryRegistrationAndTheWholeOutput) {
     EXPECT_TRUE(live.Remove(&error)) << error;
 }
 
+// What each deployment tool is shown, end to end: a row per tool and state,
+// in order, the registration removed half-way.
+struct DeploymentRow {
+    const wchar_t* arguments;
+    bool busy;  // Windows Installer's mutex owned meanwhile
+    DWORD exitCode;
+    const char* lastLine;  // how standard output's last line begins; "" for no output
+    bool reason;           // the summary on standard error
+};
+
+const DeploymentRow kDeploymentRows[] = {
+    {L"check --deployment intune-detection", false, 1, "Found: ", false},
+    {L"check --deployment intune-detection", true, 1618, "Busy: ", true},
+    {L"check --deployment configmgr-discovery", false, 0, "Found: ", false},
+    {L"check --deployment configmgr-app-detection", false, 0, "", false},
+    {L"repair --deployment configmgr-remediation --backup C:\\keymendc-tests\\deployment", false, 0,
+     "Removed: ", false},
+    {L"check --deployment configmgr-discovery", false, 0, "Compliant", false},
+    {L"check --deployment configmgr-app-detection", false, 0, "Not found: ", false},
+    {L"repair --deployment intune-remediation", false, 0, "Not found: ", false},
+};
+
+using KeymendcDeployment = DamagedRegistration;
+
+TEST_F(KeymendcDeployment, EachToolSeesItsOwnView) {
+    for (const DeploymentRow& row : kDeploymentRows) {
+        std::string arguments = WideToUtf8(row.arguments);
+        std::unique_ptr<InstallerMutex> installer;
+        if (row.busy) {
+            installer = std::make_unique<InstallerMutex>(MutexState::Owned);
+        }
+        ProgramRun run = RunKeymendc(row.arguments);
+        EXPECT_EQ(run.exitCode, row.exitCode) << arguments << "\n" << run.out << run.err;
+        EXPECT_EQ(LastLine(run.out).rfind(row.lastLine, 0), 0u) << arguments << "\n" << run.out;
+        EXPECT_EQ(*row.lastLine == '\0', run.out.empty()) << arguments;
+        EXPECT_EQ(run.err.empty(), !row.reason) << arguments << "\n" << run.err;
+    }
+    RemoveTree(L"C:\\keymendc-tests\\deployment");
+}
+
 struct BadCommandLine {
     const wchar_t* arguments;
     DWORD exitCode;
@@ -639,6 +680,12 @@ const BadCommandLine kCommandLines[] = {
     {L"repair --backup --json", 87, false},
     {L"repair --backup /json", 87, false},
     {L"repair --backup C:\\x --backup C:\\y", 87, false},
+    {L"check --deployment", 87, false},
+    {L"check --deployment intune", 87, false},
+    {L"check --deployment intune-detection --json", 87, false},
+    {L"check --deployment intune-detection --verbose", 87, false},
+    {L"repair --deployment intune-detection", 87, false},
+    {L"check --deployment configmgr-remediation", 87, false},
     {L"check /x", 87, false},
 };
 

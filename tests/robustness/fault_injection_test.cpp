@@ -251,8 +251,18 @@ TEST_P(FaultInjectionSweep, EveryCallFailsOnceWithEveryCode) {
     EXPECT_GT(cases, 0);
 }
 
+// The repair scenarios that inject no failure of their own: the sweep adds
+// one to an otherwise clean run.
 std::vector<std::string> RealisticScenarios() {
-    return ListScenarioFiles(KEYMEND_SCENARIO_DIR "/repair");
+    std::vector<std::string> realistic;
+    for (const std::string& file : ListScenarioFiles(KEYMEND_SCENARIO_DIR "/repair")) {
+        Scenario scenario;
+        std::string error;
+        if (!ReadScenario(file, &scenario, &error) || scenario.injections.empty()) {
+            realistic.push_back(file);
+        }
+    }
+    return realistic;
 }
 
 std::string TestName(const ::testing::TestParamInfo<std::string>& info) {
