@@ -481,11 +481,12 @@ enum class MutexState { Owned, OpenOnly, Abandoned, Denied };
 
 class InstallerMutex {
   public:
-    explicit InstallerMutex(MutexState state) {
+    explicit InstallerMutex(MutexState state) : state_(state) {
         switch (state) {
             case MutexState::Owned:
-                mutex_ = CreateMutexW(nullptr, TRUE, kName);
-                owned_ = true;
+                // Taken by waiting: a mutex an earlier row left open is only opened here.
+                mutex_ = CreateMutexW(nullptr, FALSE, kName);
+                owned_ = WaitForSingleObject(mutex_, 0) != WAIT_TIMEOUT;
                 break;
             case MutexState::OpenOnly:
                 mutex_ = CreateMutexW(nullptr, FALSE, kName);
@@ -496,7 +497,10 @@ class InstallerMutex {
                 HANDLE owner = CreateThread(
                     nullptr, 0,
                     [](void*) -> DWORD {
-                        return WaitForSingleObject(OpenMutexW(SYNCHRONIZE, FALSE, kName), 0);
+                        HANDLE mutex = OpenMutexW(SYNCHRONIZE, FALSE, kName);
+                        DWORD waited = WaitForSingleObject(mutex, 0);
+                        CloseHandle(mutex);
+                        return waited;
                     },
                     nullptr, 0, nullptr);
                 WaitForSingleObject(owner, INFINITE);
@@ -523,10 +527,11 @@ class InstallerMutex {
     }
     InstallerMutex(const InstallerMutex&) = delete;
     InstallerMutex& operator=(const InstallerMutex&) = delete;
-    bool active() const { return mutex_ != nullptr; }
+    bool active() const { return mutex_ != nullptr && (owned_ || state_ != MutexState::Owned); }
 
   private:
     static constexpr const wchar_t* kName = L"Global\\_MSIExecute";
+    MutexState state_;
     HANDLE mutex_ = nullptr;
     bool owned_ = false;
 };
@@ -649,6 +654,7 @@ TEST_F(KeymendcDeployment, EachToolSeesItsOwnView) {
         std::unique_ptr<InstallerMutex> installer;
         if (row.busy) {
             installer = std::make_unique<InstallerMutex>(MutexState::Owned);
+            ASSERT_TRUE(installer->active());
         }
         ProgramRun run = RunKeymendc(row.arguments);
         EXPECT_EQ(run.exitCode, row.exitCode) << arguments << "\n" << run.out << run.err;
