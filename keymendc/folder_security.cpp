@@ -3,14 +3,9 @@
 #include <aclapi.h>
 #include <sddl.h>
 
-#include <memory>
+#include "local_memory.h"
 
 namespace {
-
-struct LocalFreer {
-    void operator()(void* memory) const { LocalFree(memory); }
-};
-using LocalMemory = std::unique_ptr<void, LocalFreer>;
 
 // SYSTEM, Administrators and TrustedInstaller; CREATOR OWNER stands for no
 // one on the folder itself, OWNER RIGHTS for its owner, who is checked.
@@ -24,7 +19,7 @@ std::wstring SidText(PSID sid) {
     if (!ConvertSidToStringSidW(sid, &text)) {
         return L"?";
     }
-    LocalMemory hold(text);
+    LocalMemory<> hold(text);
     return text;
 }
 
@@ -105,7 +100,7 @@ DWORD CheckFolderIsAdministrators(const std::wstring& folder, DWORD rights, std:
     if (result != ERROR_SUCCESS) {
         return result;
     }
-    LocalMemory hold(descriptor);
+    LocalMemory<> hold(descriptor);
     // An owner may rewrite the DACL whenever it likes.
     if (owner == nullptr || !IsTrusted(owner)) {
         *who = owner == nullptr ? L"no owner" : L"its owner " + Who(owner);

@@ -56,7 +56,8 @@ void UnloadLeftovers(RunRecord* record) {
     std::vector<LeftoverHive> leftovers;
     (void)UnloadLeftoverHives(&leftovers);
     for (const LeftoverHive& leftover : leftovers) {
-        record->leftovers.push_back({leftover.sid, ActionName(leftover.action), leftover.error});
+        record->leftovers.push_back({leftover.sid, ActionName(leftover.action), leftover.error,
+                                     leftover.action == LeftoverAction::UnloadFailed});
     }
 }
 
@@ -122,8 +123,7 @@ bool LeftHiveLoaded(const RunRecord& record) {
         }
     }
     for (const LeftoverHiveRecord& leftover : record.leftovers) {
-        if (leftover.code != ERROR_SUCCESS &&
-            std::string(leftover.action) == ActionName(LeftoverAction::UnloadFailed)) {
+        if (leftover.stillLoaded) {
             return true;
         }
     }

@@ -60,6 +60,7 @@ struct LeftoverHiveRecord {
     std::wstring sid;
     const char* action = "";  // "unloaded", "left-signed-in", "not-loaded", "unload-failed"
     std::uint32_t code = 0;
+    bool stillLoaded = false;  // its unload failed again
 };
 
 struct KeyDeletion {

@@ -178,7 +178,7 @@ std::wstring LeftLoadedSids(const RunRecord& record) {
         }
     }
     for (const LeftoverHiveRecord& leftover : record.leftovers) {
-        if (leftover.code != 0 && std::string(leftover.action) == "unload-failed") {
+        if (leftover.stillLoaded) {
             sids += (sids.empty() ? L"" : L", ") + leftover.sid;
         }
     }

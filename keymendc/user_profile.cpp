@@ -2,9 +2,9 @@
 
 #include <sddl.h>
 
-#include <memory>
 #include <vector>
 
+#include "local_memory.h"
 #include "scoped_hkey.h"
 
 namespace {
@@ -13,22 +13,18 @@ const std::wstring kProfileList = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVers
 constexpr DWORD kStateMandatory = 0x0001;
 constexpr DWORD kStateTemporary = 0x0800;
 
-struct LocalFreer {
-    void operator()(void* memory) const { LocalFree(memory); }
-};
-
 // NotASid, SpecialSid, or Usable when the name may go on to the next check.
 ProfileVerdict CheckSid(const std::wstring& text) {
     PSID raw = nullptr;
     if (!ConvertStringSidToSidW(text.c_str(), &raw)) {
         return ProfileVerdict::NotASid;
     }
-    std::unique_ptr<void, LocalFreer> sid(raw);
+    LocalMemory<> sid(raw);
     LPWSTR rawText = nullptr;
     if (!ConvertSidToStringSidW(raw, &rawText)) {
         return ProfileVerdict::NotASid;
     }
-    std::unique_ptr<wchar_t, LocalFreer> canonical(rawText);
+    LocalMemory<wchar_t> canonical(rawText);
     // "S-1-5-018", "SY" or lower case parse too, but name another key.
     if (text != canonical.get()) {
         return ProfileVerdict::NotASid;
