@@ -10,6 +10,7 @@
 #include "main_window.h"
 #include "may_write_driver_list.h"
 #include "resource_ids.h"
+#include "restrict_dll_search.h"
 #include "system_version.h"
 #include "texts.h"
 
@@ -47,6 +48,7 @@ void Refuse(TextKey text) {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int showState) {
+    RestrictDllSearchToSystem32();
     if (GiveWayToRunningInstance(showState)) {
         return 0;
     }

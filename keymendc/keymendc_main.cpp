@@ -8,6 +8,7 @@
 #include "deployment_view.h"
 #include "exit_codes.h"
 #include "reports.h"
+#include "restrict_dll_search.h"
 #include "run_command.h"
 
 namespace {
@@ -27,6 +28,7 @@ RunSummary Summarize(const RunRecord& record) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    RestrictDllSearchToSystem32();
     Options options;
     std::wstring problem;
     HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);

@@ -1,10 +1,14 @@
 // The checks of start-up as the user meets them: the refusal boxes, their
-// language and the exit codes; and the year line taken from the file.
+// language and the exit codes; the year line taken from the file; and no DLL
+// loaded from the program's own folder.
 #include <gtest/gtest.h>
 
 #include <optional>
 
 #include "driver.h"
+#include "own_scenario.h"
+#include "support/planted_dlls.h"
+#include "support/win32_live_area.h"
 #include "system_state.h"
 
 namespace {
@@ -231,6 +235,35 @@ TEST(BuildYear, IsCountedInLocalTime) {
     const wchar_t* expected = zone.Bias <= -240 ? L"2011 DUVA INC." : L"2010 DUVA INC.";
     KeymendProcess keymend(copy.path(), L"");
     EXPECT_TRUE(YearLineIs(keymend, expected)) << "UTC offset " << -zone.Bias << " minutes";
+}
+
+// Run from a folder where DLLs were planted under the names Windows looks for
+// there first, as a web page can plant them in Downloads: a whole repair,
+// from start to Close, loads none of them.
+TEST(PlantedDlls, NoneIsLoadedFromTheProgramsFolder) {
+    OwnScenario own;
+    std::string error;
+    ASSERT_TRUE(LoadOwnScenario(KEYMEND_SCENARIO_DIR "/repair/damaged_product_is_removed.reg", &own,
+                                &error))
+        << error;
+    LiveArea live;
+    ASSERT_TRUE(live.Seed(own.seed, &error)) << error;
+    PlantedDlls planted(TemporaryDirectory(L"keymend-e2e-planted"), KeymendProgram());
+    ASSERT_EQ(planted.error(), "");
+
+    const UiTexts& texts = TextsOf(SystemLanguage());
+    KeymendProcess keymend(planted.program(), L"");
+    HWND main = keymend.WaitForMainWindow();
+    ASSERT_NE(main, nullptr) << "no window";
+    // The window's visual styles have loaded by now: a planted DLL would
+    // make the run below fail in ways that say less.
+    ASSERT_EQ(planted.Loaded(), std::vector<std::string>());
+    std::vector<RecordedReport> boxes;
+    ASSERT_TRUE(ExecuteAndAnswer(keymend, main, texts, {}, &boxes));
+    ExpectDoneWindow(main, texts, texts.completed);
+    ExpectClosesWithZero(keymend, main);
+    EXPECT_EQ(planted.Loaded(), std::vector<std::string>());
+    EXPECT_TRUE(live.Remove(&error)) << error;
 }
 
 }  // namespace

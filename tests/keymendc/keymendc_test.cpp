@@ -14,6 +14,7 @@
 
 #include "e2e/system_state.h"
 #include "keymendc_run.h"
+#include "support/planted_dlls.h"
 #include "support/win32_live_area.h"
 #include "support/win32_registry_mirror.h"
 
@@ -577,6 +578,33 @@ TEST_F(KeymendcRefusal, NoAdministratorRightsGives2) {
     ASSERT_TRUE(readOnly.active());
     ASSERT_FALSE(DriverListWritable());
     ExpectRefusal(2, "Refused: ");
+}
+
+// keymendc run from a folder where DLLs were planted under the names Windows
+// looks for there first: in order, a check and a repair that hashes its
+// backup (the path that loads the most), and none of them is loaded.
+struct PlantedRow {
+    const wchar_t* arguments;
+    DWORD exitCode;
+};
+
+using KeymendcPlantedDlls = DamagedRegistration;
+
+TEST_F(KeymendcPlantedDlls, NoneIsLoadedFromTheProgramsFolder) {
+    PlantedDlls planted(EmptyFolder(L"planted"), L"" KEYMENDC_EXE);
+    ASSERT_EQ(planted.error(), "");
+    std::wstring backups = EmptyFolder(L"planted backups");
+    const PlantedRow rows[] = {
+        {L"check", 1},
+        {L"repair --backup \"C:\\keymendc-tests\\planted backups\"", 0},
+    };
+    for (const PlantedRow& row : rows) {
+        ProgramRun run = RunProgram(planted.program(), row.arguments);
+        EXPECT_EQ(run.exitCode, row.exitCode) << WideToUtf8(row.arguments) << "\n" << run.out;
+        EXPECT_EQ(planted.Loaded(), std::vector<std::string>()) << WideToUtf8(row.arguments);
+    }
+    EXPECT_EQ(FilesIn(backups).size(), 1u);
+    RemoveTree(backups);
 }
 
 // Hundreds of users with the damage: every one is listed and removed, and

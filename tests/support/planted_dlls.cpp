@@ -1,0 +1,81 @@
+#include "planted_dlls.h"
+
+#include <windows.h>
+
+namespace {
+
+// Loaded after start-up by a program like ours on Windows 7 to 11, and not
+// KnownDLLs. bcrypt and rsaenh stand for the rest under Wine: its CryptoAPI
+// loads them when keymendc hashes a backup.
+const wchar_t* const kNames[] = {L"uxtheme", L"dwmapi",  L"cryptbase", L"cryptsp",
+                                 L"profapi", L"propsys", L"bcrypt",    L"rsaenh"};
+
+std::string Narrow(const std::wstring& text) {
+    std::string narrow;
+    for (wchar_t c : text) {
+        narrow += c < 0x80 ? static_cast<char>(c) : '?';
+    }
+    return narrow;
+}
+
+void EmptyFolder(const std::wstring& folder) {
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+                DeleteFileW((folder + L"\\" + found.cFileName).c_str());
+            }
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
+}
+
+}  // namespace
+
+PlantedDlls::PlantedDlls(const std::wstring& folder, const std::wstring& program)
+    : folder_(folder) {
+    CreateDirectoryW(folder.c_str(), nullptr);
+    EmptyFolder(folder);
+    std::wstring fileName = program.substr(program.find_last_of(L"\\/") + 1);
+    program_ = folder + L"\\" + fileName;
+    if (!CopyFileW(program.c_str(), program_.c_str(), FALSE)) {
+        error_ = "cannot copy " + Narrow(program) + " into " + Narrow(folder);
+        return;
+    }
+    appDefaults_ = L"Software\\Wine\\AppDefaults\\" + fileName;
+    RegDeleteTreeW(HKEY_CURRENT_USER, appDefaults_.c_str());
+    HKEY overrides = nullptr;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, (appDefaults_ + L"\\DllOverrides").c_str(), 0, nullptr,
+                        0, KEY_SET_VALUE, nullptr, &overrides, nullptr) != ERROR_SUCCESS) {
+        error_ = "cannot write Wine's DLL overrides";
+        return;
+    }
+    static const wchar_t kNativeFirst[] = L"native,builtin";
+    for (const wchar_t* name : kNames) {
+        std::wstring dll = folder + L"\\" + name + L".dll";
+        if (!CopyFileW(L"" LOAD_RECORDER_DLL, dll.c_str(), FALSE)) {
+            error_ = "cannot plant " + Narrow(dll);
+        }
+        RegSetValueExW(overrides, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(kNativeFirst),
+                       sizeof kNativeFirst);
+    }
+    RegCloseKey(overrides);
+}
+
+PlantedDlls::~PlantedDlls() {
+    if (!appDefaults_.empty()) {
+        RegDeleteTreeW(HKEY_CURRENT_USER, appDefaults_.c_str());
+    }
+}
+
+std::vector<std::string> PlantedDlls::Loaded() const {
+    std::vector<std::string> loaded;
+    for (const wchar_t* name : kNames) {
+        std::wstring mark = folder_ + L"\\" + name + L".dll.loaded";
+        if (GetFileAttributesW(mark.c_str()) != INVALID_FILE_ATTRIBUTES) {
+            loaded.push_back(Narrow(name) + ".dll");
+        }
+    }
+    return loaded;
+}
