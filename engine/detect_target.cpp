@@ -83,27 +83,32 @@ bool MayBeTarget(const char* displayName, const char* displayVersion) {
            IsDamagedReleaseVersion(displayVersion);
 }
 
-CandidateVerdict ExamineCandidate(RegKey productRoot, const char* candidatePath,
-                                  const char* displayName, const char* displayVersion,
-                                  CandidateExamination* examination) {
+bool DeriveProductRegistration(const char* candidatePath, CandidateExamination* examination) {
     *examination = CandidateExamination{};
     if (std::strlen(candidatePath) >= RegistryPath::capacity()) {
-        return CandidateVerdict::NotTarget;  // Could not be recorded whole.
+        return false;  // Could not be recorded whole.
     }
     const char* sid = nullptr;
     std::size_t sidLength = 0;
     if (!FindSid(candidatePath, &sid, &sidLength)) {
-        return CandidateVerdict::NotTarget;
+        return false;
     }
     (void)examination->sid.AppendBytes(sid, sidLength);
     const char* productCode = std::strrchr(candidatePath, '\\') + 1;
     if (!examination->productPath.Format("%.*s\\Software\\Microsoft\\Installer\\Products\\%s",
                                          static_cast<int>(sidLength), sid, productCode)) {
+        examination->sid.Clear();
         examination->productPath.Clear();
-        return CandidateVerdict::NotTarget;  // No such key can exist; nothing to report.
+        return false;  // No such key can exist; nothing to report.
     }
+    return true;
+}
 
+CandidateVerdict ExamineProductRegistration(RegKey productRoot, const char* displayName,
+                                            const char* displayVersion,
+                                            CandidateExamination* examination) {
     ValueText productName;
+    examination->code = REG_OK;
     examination->verdict = ReadProductName(productRoot, examination, productName);
     if (examination->verdict != CandidateVerdict::Target) {
         return examination->verdict;
@@ -114,6 +119,15 @@ CandidateVerdict ExamineCandidate(RegKey productRoot, const char* candidatePath,
         examination->verdict = CandidateVerdict::NotTarget;
     }
     return examination->verdict;
+}
+
+CandidateVerdict ExamineCandidate(RegKey productRoot, const char* candidatePath,
+                                  const char* displayName, const char* displayVersion,
+                                  CandidateExamination* examination) {
+    if (!DeriveProductRegistration(candidatePath, examination)) {
+        return CandidateVerdict::NotTarget;
+    }
+    return ExamineProductRegistration(productRoot, displayName, displayVersion, examination);
 }
 
 int DetectTarget(RegKey productRoot, const char* candidatePath, const char* displayName,

@@ -41,6 +41,18 @@ CandidateVerdict ExamineCandidate(RegKey productRoot, const char* candidatePath,
                                   const char* displayName, const char* displayVersion,
                                   CandidateExamination* examination);
 
+// The first half of ExamineCandidate: the SID and the product registration's
+// path under HKEY_USERS, derived from candidatePath (a path of the wrong
+// shape is reported in diagnostic mode). False, with both empty, when no
+// product registration can be named.
+bool DeriveProductRegistration(const char* candidatePath, CandidateExamination* examination);
+
+// The second half: opens examination->productPath under productRoot and
+// applies the name and version tests. Sets and returns the verdict.
+CandidateVerdict ExamineProductRegistration(RegKey productRoot, const char* displayName,
+                                            const char* displayVersion,
+                                            CandidateExamination* examination);
+
 // The tests that need no product registration: the DisplayName is the
 // product's name and the DisplayVersion that of a damaged release. A
 // candidate that fails them can never be the target.

@@ -1,5 +1,7 @@
 #include "installer_data_survey.h"
 
+#include <cstring>
+
 #include "ascii_case.h"
 #include "candidate_walk.h"
 #include "scoped_key.h"
@@ -72,16 +74,39 @@ void SurveyUnopened(const CandidateExamination& examination, const char* candida
 
 }  // namespace
 
+namespace {
+
+// Where the candidate's product registration is: under HKEY_USERS for a
+// user's installation, under HKEY_LOCAL_MACHINE for one for all users.
+CandidateVerdict Examine(const char* candidatePath, const char* displayName,
+                         const char* displayVersion, CandidateExamination* examination,
+                         RegKey* productRoot) {
+    *productRoot = HKEY_USERS_ROOT;
+    if (!DeriveProductRegistration(candidatePath, examination)) {
+        return CandidateVerdict::NotTarget;
+    }
+    if (EqualsIgnoreAsciiCase(examination->sid.c_str(), kMachineSid)) {
+        *productRoot = HKEY_LOCAL_MACHINE_ROOT;
+        const char* productCode = std::strrchr(candidatePath, '\\') + 1;
+        (void)examination->productPath.Format("%s\\%s", kMachineProductsPath, productCode);
+    }
+    return ExamineProductRegistration(*productRoot, displayName, displayVersion, examination);
+}
+
+}  // namespace
+
 void SurveyCandidate(const char* candidatePath, const char* displayName, const char* displayVersion,
                      InstallerDataSurvey* survey) {
     CandidateExamination examination;
-    switch (ExamineCandidate(HKEY_USERS_ROOT, candidatePath, displayName, displayVersion,
-                             &examination)) {
+    RegKey productRoot = HKEY_USERS_ROOT;
+    switch (Examine(candidatePath, displayName, displayVersion, &examination, &productRoot)) {
         case CandidateVerdict::NotTarget:
             return;
         case CandidateVerdict::Target: {
             FoundRegistration found;
             (void)found.sid.Assign(examination.sid.c_str());
+            found.productRoot = productRoot;
+            found.perMachine = productRoot == HKEY_LOCAL_MACHINE_ROOT;
             (void)found.productKeyPath.Assign(examination.productPath.c_str());
             (void)found.dataKeyPath.Assign(candidatePath);
             (void)found.displayName.Assign(displayName);
@@ -90,17 +115,56 @@ void SurveyCandidate(const char* candidatePath, const char* displayName, const c
             return;
         }
         case CandidateVerdict::ProductKeyUnopened:
-            if (MayBeTarget(displayName, displayVersion)) {
+            if (!MayBeTarget(displayName, displayVersion)) {
+                return;
+            }
+            if (productRoot == HKEY_USERS_ROOT) {
                 SurveyUnopened(examination, candidatePath, displayName, displayVersion, survey);
+            } else if (!HidesNothing(examination.code)) {
+                AddUnseen(productRoot, examination.productPath.c_str(), examination.code, survey);
             }
             return;
         case CandidateVerdict::ProductNameUnread:
             if (MayBeTarget(displayName, displayVersion)) {
-                AddUnseen(HKEY_USERS_ROOT, examination.productPath.c_str(), examination.code,
-                          survey);
+                AddUnseen(productRoot, examination.productPath.c_str(), examination.code, survey);
             }
             return;
     }
+}
+
+bool StillDamaged(const FoundRegistration& found, RegResult* why) {
+    RegistryPath propertiesPath;
+    ValueText displayName;
+    ValueText displayVersion;
+    {
+        ScopedKey properties;
+        *why =
+            propertiesPath.Format("%s\\InstallProperties", found.dataKeyPath.c_str())
+                ? properties.Open(HKEY_LOCAL_MACHINE_ROOT, propertiesPath.c_str(), ACCESS_KEY_READ)
+                : REG_ERROR_FILENAME_EXCED_RANGE;
+        if (*why != REG_OK) {
+            return false;
+        }
+        (void)ReadTextValue(properties.get(), "DisplayName", displayName);
+        (void)ReadTextValue(properties.get(), "DisplayVersion", displayVersion);
+    }
+    CandidateExamination examination;
+    (void)examination.sid.Assign(found.sid.c_str());
+    (void)examination.productPath.Assign(found.productKeyPath.c_str());
+    switch (ExamineProductRegistration(found.productRoot, displayName.c_str(),
+                                       displayVersion.c_str(), &examination)) {
+        case CandidateVerdict::Target:
+            *why = REG_OK;
+            return true;
+        case CandidateVerdict::NotTarget:
+            *why = REG_ERROR_INVALID_DATA;
+            return false;
+        case CandidateVerdict::ProductKeyUnopened:
+        case CandidateVerdict::ProductNameUnread:
+            break;
+    }
+    *why = examination.code;
+    return false;
 }
 
 InstallerDataSurvey SurveyInstallerData() {

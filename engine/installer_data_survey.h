@@ -10,12 +10,17 @@
 #include "read_text_value.h"
 
 // A damaged registration: its two key trees, as RepairTargets would hold them.
+// One installed for all users (its installer data under the SID of the
+// system, S-1-5-18) has its product registration under HKEY_LOCAL_MACHINE
+// instead, where the window's repair never looks.
 struct FoundRegistration {
     RegistryPath sid;
-    RegistryPath productKeyPath;  // under HKEY_USERS
+    RegKey productRoot = HKEY_USERS_ROOT;
+    RegistryPath productKeyPath;  // under productRoot
     RegistryPath dataKeyPath;     // under HKEY_LOCAL_MACHINE
     ValueText displayName;
     ValueText displayVersion;
+    bool perMachine = false;
 };
 
 // A key that could not be looked into, with the Windows error code.
@@ -54,3 +59,16 @@ InstallerDataSurvey SurveyInstallerData();
 // since the walk.
 void SurveyCandidate(const char* candidatePath, const char* displayName, const char* displayVersion,
                      InstallerDataSurvey* survey);
+
+// The tests made again on a found registration, its DisplayName and
+// DisplayVersion read afresh: true while it is still the damaged
+// registration. Otherwise *why holds the code of the open or read that
+// failed (2 when a key is gone), or ERROR_INVALID_DATA (13) when a test no
+// longer passes. Reads only.
+[[nodiscard]] bool StillDamaged(const FoundRegistration& found, RegResult* why);
+
+// The SID of the system itself, under which the installer keeps the data
+// of a product installed for all users, and where that product's
+// registration lives instead.
+constexpr char kMachineSid[] = "S-1-5-18";
+constexpr char kMachineProductsPath[] = "SOFTWARE\\Classes\\Installer\\Products";

@@ -21,6 +21,7 @@ constexpr RegResult REG_OK = 0;
 constexpr RegResult REG_ERROR_FILE_NOT_FOUND = 2;
 constexpr RegResult REG_ERROR_ACCESS_DENIED = 5;
 constexpr RegResult REG_ERROR_INVALID_HANDLE = 6;
+constexpr RegResult REG_ERROR_INVALID_DATA = 13;
 constexpr RegResult REG_ERROR_INVALID_PARAMETER = 87;
 constexpr RegResult REG_ERROR_BAD_PATHNAME = 161;
 constexpr RegResult REG_ERROR_FILENAME_EXCED_RANGE = 206;

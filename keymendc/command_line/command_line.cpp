@@ -27,6 +27,15 @@ std::string Ascii(const wchar_t* text) {
     return ascii;
 }
 
+// "C:\x" or "\\server\share": not "x", "C:x" or "\x", which depend on
+// the working folder or drive.
+bool IsAbsolute(const wchar_t* path) {
+    bool drive = ((path[0] >= L'A' && path[0] <= L'Z') || (path[0] >= L'a' && path[0] <= L'z')) &&
+                 path[1] == L':' && (path[2] == L'\\' || path[2] == L'/');
+    bool unc = (path[0] == L'\\' || path[0] == L'/') && (path[1] == L'\\' || path[1] == L'/');
+    return drive || unc;
+}
+
 CommandLineVerdict Refuse(std::wstring* problem, const std::wstring& text) {
     *problem = text;
     return CommandLineVerdict::Bad;
@@ -39,10 +48,9 @@ CommandLineVerdict ParseCommandLine(int argc, const wchar_t* const* argv, Option
     if (argc <= 1) {
         return CommandLineVerdict::Bare;
     }
-    for (int i = 1; i < argc; ++i) {
-        if (IsHelp(argv[i])) {
-            return CommandLineVerdict::Help;
-        }
+    // Anywhere else, a tool would read the usage's exit code 0 as clean.
+    if (argc == 2 && IsHelp(argv[1])) {
+        return CommandLineVerdict::Help;
     }
     bool haveCommand = false;
     bool haveBackup = false;
@@ -61,6 +69,8 @@ CommandLineVerdict ParseCommandLine(int argc, const wchar_t* const* argv, Option
             options->verbose = true;
         } else if (Same(argument, L"--include-signed-out")) {
             options->includeSignedOut = true;
+        } else if (Same(argument, L"--include-per-machine")) {
+            options->includePerMachine = true;
         } else if (Same(argument, L"--deployment")) {
             if (options->forDeployment) {
                 return Refuse(problem, L"--deployment given twice");
@@ -86,6 +96,14 @@ CommandLineVerdict ParseCommandLine(int argc, const wchar_t* const* argv, Option
                 return Refuse(problem, L"--backup needs a folder, not an option: " +
                                            std::wstring(argv[i + 1]));
             }
+            // SYSTEM's working folder is System32: a relative folder would
+            // land there without a word.
+            if (!IsAbsolute(argv[i + 1])) {
+                return Refuse(problem,
+                              L"--backup needs a full path (C:\\... or \\\\server\\share\\...), "
+                              L"not a relative one: " +
+                                  std::wstring(argv[i + 1]));
+            }
             haveBackup = true;
             options->backupDir = argv[++i];
         } else {
@@ -97,6 +115,9 @@ CommandLineVerdict ParseCommandLine(int argc, const wchar_t* const* argv, Option
     }
     if (haveBackup && options->command != Command::Repair) {
         return Refuse(problem, L"--backup goes with repair only");
+    }
+    if (options->includePerMachine && options->command != Command::Repair) {
+        return Refuse(problem, L"--include-per-machine goes with repair only");
     }
     // The tool reads standard error as a failure and expects its own output.
     if (options->forDeployment && (options->json || options->verbose)) {
@@ -114,18 +135,21 @@ CommandLineVerdict ParseCommandLine(int argc, const wchar_t* const* argv, Option
 const wchar_t* UsageText() {
     return L"Usage: keymendc check [--include-signed-out] [--json | --deployment TOOL] "
            L"[--verbose]\n"
-           L"       keymendc repair [--include-signed-out] [--backup DIR]\n"
+           L"       keymendc repair [--include-signed-out] [--include-per-machine] [--backup DIR]\n"
            L"                       [--json | --deployment TOOL] [--verbose]\n"
            L"\n"
            L"Finds (check) or removes (repair) every damaged Brelix 1.11 registration, with the\n"
            L"same rules as KEYMEND.EXE. Needs administrator rights; never asks anything.\n"
            L"\n"
-           L"  --backup DIR  first write every key tree to one .reg file in DIR (reg import\n"
+           L"  --backup DIR  first write every key tree to one .reg file in DIR, a full path (reg "
+           L"import\n"
            L"                restores them), in folders only administrators control; if it\n"
            L"                cannot be written whole, nothing is deleted\n"
            L"  --include-signed-out\n"
            L"                load the registry of each user who is not signed in, briefly,\n"
            L"                to look at (and repair) their registration too\n"
+           L"  --include-per-machine\n"
+           L"                also remove a damaged registration installed for all users\n"
            L"  --deployment TOOL\n"
            L"                exit code and output as TOOL reads them: intune-detection,\n"
            L"                intune-remediation, configmgr-discovery, configmgr-remediation,\n"

@@ -10,15 +10,16 @@ struct Options {
     Command command = Command::Check;
     bool json = false;
     bool verbose = false;
-    bool includeSignedOut = false;  // load the registry of users who are not signed in
-    std::wstring backupDir;         // empty: no backup
-    bool forDeployment = false;     // shown as deployment reads it, not as text or JSON
+    bool includeSignedOut = false;   // load the registry of users who are not signed in
+    bool includePerMachine = false;  // repair also what was installed for all users
+    std::wstring backupDir;          // empty: no backup
+    bool forDeployment = false;      // shown as deployment reads it, not as text or JSON
     Deployment deployment = Deployment::IntuneDetection;
 };
 
 enum class CommandLineVerdict {
     Run,   // options filled
-    Help,  // /?, -?, -h or --help anywhere: the usage is what was asked for
+    Help,  // /?, -?, -h or --help as the whole command line: the usage is what was asked for
     Bare,  // no argument at all
     Bad,   // problem says what is wrong
 };

@@ -2,33 +2,17 @@
 #include "json_writer.h"
 #include "reports.h"
 
-const char* OutcomeName(RunOutcome outcome) {
-    switch (outcome) {
-        case RunOutcome::Found:
-            return "found";
-        case RunOutcome::NotFound:
-            return "not-found";
-        case RunOutcome::Removed:
-            return "removed";
-        case RunOutcome::NotRemoved:
-            return "not-removed";
-        case RunOutcome::Incomplete:
-            return "incomplete";
-        case RunOutcome::NoRights:
-            return "no-rights";
-        case RunOutcome::InstallerBusy:
-            return "installer-busy";
-        case RunOutcome::BackupFailed:
-            return "backup-failed";
-        case RunOutcome::HiveLeftLoaded:
-            return "hive-left-loaded";
-    }
-    return "?";
-}
-
 namespace {
 
-void WriteRegistration(JsonWriter& json, const Registration& found) {
+const char* HiveOf(const RunRecord& record, const Registration& found) {
+    if (found.user == kNoUser) {
+        return "machine";
+    }
+    HiveState hive = record.users[found.user].hive;
+    return hive == HiveState::LoadedByWindows ? "loaded" : "loaded-by-keymendc";
+}
+
+void WriteRegistration(JsonWriter& json, const RunRecord& record, const Registration& found) {
     json.BeginObject();
     json.Key("sid");
     json.String(found.sid);
@@ -42,23 +26,11 @@ void WriteRegistration(JsonWriter& json, const Registration& found) {
     json.String(found.productKey);
     json.Key("dataKey");
     json.String(found.dataKey);
+    json.Key("kind");
+    json.String(found.found.perMachine ? "per-machine" : "per-user");
     json.Key("hive");
-    json.String(found.loadedByKeymendc ? "loaded-by-keymendc" : "loaded");
+    json.String(HiveOf(record, found));
     json.EndObject();
-}
-
-const char* HiveName(HiveState state) {
-    switch (state) {
-        case HiveState::NotLoaded:
-            return "not-loaded";
-        case HiveState::LoadedAndUnloaded:
-            return "loaded-and-unloaded";
-        case HiveState::NotLoadable:
-            return "not-loadable";
-        case HiveState::LeftLoaded:
-            return "left-loaded";
-    }
-    return "?";
 }
 
 void WriteRegistrations(JsonWriter& json, const RunRecord& record) {
@@ -67,12 +39,12 @@ void WriteRegistrations(JsonWriter& json, const RunRecord& record) {
     if (record.registrations.empty()) {
         json.Null();
     } else {
-        WriteRegistration(json, record.registrations.front());
+        WriteRegistration(json, record, record.registrations.front());
     }
     json.Key("registrations");
     json.BeginArray();
     for (const Registration& found : record.registrations) {
-        WriteRegistration(json, found);
+        WriteRegistration(json, record, found);
     }
     json.EndArray();
 }
@@ -91,7 +63,10 @@ void WriteUnseen(JsonWriter& json, const RunRecord& record) {
     json.EndArray();
     json.Key("usersNotLoaded");
     json.BeginArray();
-    for (const UnloadedUser& user : record.unloaded) {
+    for (const User& user : record.users) {
+        if (!WasSignedOut(user)) {
+            continue;
+        }
         json.BeginObject();
         json.Key("sid");
         json.String(user.sid);
@@ -125,6 +100,17 @@ void WriteUnseen(JsonWriter& json, const RunRecord& record) {
         json.EndObject();
     }
     json.EndArray();
+    json.Key("marks");
+    if (record.marks.code == 0) {
+        json.Null();
+        return;
+    }
+    json.BeginObject();
+    json.Key("code");
+    json.Number(record.marks.code);
+    json.Key("reason");
+    json.String(record.marks.reason);
+    json.EndObject();
 }
 
 void WriteBackup(JsonWriter& json, const RunRecord& record) {

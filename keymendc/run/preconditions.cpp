@@ -2,6 +2,9 @@
 
 #include <windows.h>
 
+#include "may_write_driver_list.h"
+#include "stages.h"
+
 bool InstallerIsBusy() {
     HANDLE mutex = OpenMutexW(SYNCHRONIZE, FALSE, L"Global\\_MSIExecute");
     if (mutex == nullptr) {
@@ -15,4 +18,20 @@ bool InstallerIsBusy() {
     }
     CloseHandle(mutex);
     return waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED;
+}
+
+bool RefuseWhileInstallerBusy(const Options&, RunRecord* record) {
+    if (InstallerIsBusy()) {
+        record->stop = RunStop::InstallerBusy;
+        return false;
+    }
+    return true;
+}
+
+bool RefuseWithoutRights(const Options&, RunRecord* record) {
+    if (!MayWriteDriverList()) {
+        record->stop = RunStop::NoRights;
+        return false;
+    }
+    return true;
 }

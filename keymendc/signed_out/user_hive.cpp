@@ -2,27 +2,34 @@
 
 #include "hive_marker.h"
 #include "hive_privileges.h"
-#include "scoped_hkey.h"
 
 namespace {
 
 constexpr int kUnloadTries = 5;
 constexpr DWORD kUnloadPauseMs = 150;
 
-// Open fails with ERROR_FILE_NOT_FOUND only when the key is not there.
-DWORD UserKeyExists(const std::wstring& path, bool* exists) {
-    ScopedHkey key;
-    LONG result = RegOpenKeyExW(HKEY_USERS, path.c_str(), 0, KEY_QUERY_VALUE, key.receive());
-    *exists = result != ERROR_FILE_NOT_FOUND;
-    return (result == ERROR_SUCCESS || result == ERROR_FILE_NOT_FOUND) ? ERROR_SUCCESS
-                                                                       : static_cast<DWORD>(result);
+// Whether a key of that name, in any letter case, is directly under
+// HKEY_USERS: only hives are, so no user can put one there.
+DWORD HiveNamed(const std::wstring& name, bool* present) {
+    *present = false;
+    LONG result = ERROR_SUCCESS;
+    for (DWORD index = 0; result == ERROR_SUCCESS && !*present; ++index) {
+        wchar_t found[256];  // a key name holds at most 255 characters
+        DWORD chars = 256;
+        result =
+            RegEnumKeyExW(HKEY_USERS, index, found, &chars, nullptr, nullptr, nullptr, nullptr);
+        *present = result == ERROR_SUCCESS &&
+                   CompareStringOrdinal(found, static_cast<int>(chars), name.c_str(),
+                                        static_cast<int>(name.size()), TRUE) == CSTR_EQUAL;
+    }
+    return result == ERROR_SUCCESS || result == ERROR_NO_MORE_ITEMS ? ERROR_SUCCESS
+                                                                    : static_cast<DWORD>(result);
 }
 
 // What cannot be told counts as signed in: the hive is then left alone.
 bool UserSignedIn(const std::wstring& sid) {
-    bool exists = true;
-    DWORD error = UserKeyExists(sid + L"\\Volatile Environment", &exists);
-    return error != ERROR_SUCCESS || exists;
+    bool signedIn = true;
+    return IsSignedIn(sid, &signedIn) != ERROR_SUCCESS || signedIn;
 }
 
 DWORD UnloadWithRetries(const std::wstring& sid) {
@@ -71,7 +78,11 @@ LeftoverHive Release(const std::wstring& sid) {
 }  // namespace
 
 DWORD IsHiveLoaded(const std::wstring& sid, bool* loaded) {
-    return UserKeyExists(sid, loaded);
+    return HiveNamed(sid, loaded);
+}
+
+DWORD IsSignedIn(const std::wstring& sid, bool* signedIn) {
+    return HiveNamed(sid + L"_Classes", signedIn);
 }
 
 DWORD LoadUserHive(const UserProfile& profile) {
@@ -128,10 +139,10 @@ DWORD UnloadUserHive(const std::wstring& sid) {
     return released.error;
 }
 
-DWORD UnloadLeftoverHives(std::vector<LeftoverHive>* leftovers) {
+DWORD UnloadLeftoverHives(std::vector<LeftoverHive>* leftovers, std::wstring* who) {
     leftovers->clear();
     std::vector<std::wstring> sids;
-    DWORD error = ListHiveMarkers(&sids);
+    DWORD error = ListHiveMarkers(&sids, who);
     for (const std::wstring& sid : sids) {
         leftovers->push_back(Release(sid));
     }

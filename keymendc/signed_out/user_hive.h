@@ -5,9 +5,12 @@
 // Every hive loaded here bears a mark (hive_marker.h) from just before
 // RegLoadKeyW until just after a successful unload. Only a marked hive is
 // ever unloaded, so a hive that Windows loaded is never touched; and a marked
-// hive whose HKEY_USERS\<SID>\Volatile Environment exists is left alone too:
-// its user signed in meanwhile (a sign-in creates that key, a load does not),
-// and Windows took it over. Unloads are never forced.
+// hive is left alone too once HKEY_USERS\<SID>_Classes is loaded beside it:
+// Windows loads that hive (UsrClass.dat) for a sign-in and keymendc never
+// does, and no user can put a key directly under HKEY_USERS, so that is a
+// sign-in no user can fake from inside their own registry. Unloads are never
+// forced. Whether a hive is loaded is read from the names under HKEY_USERS:
+// nothing here opens a user's hive, whose root its user may close to SYSTEM.
 #pragma once
 
 #include <windows.h>
@@ -17,8 +20,11 @@
 
 #include "user_profile.h"
 
-// Whether HKEY_USERS\<SID> exists, i.e. some hive is loaded under it.
+// Whether a hive is loaded under HKEY_USERS\<SID>, the SID in any letter case.
 [[nodiscard]] DWORD IsHiveLoaded(const std::wstring& sid, bool* loaded);
+
+// Whether Windows has loaded the user's profile: HKEY_USERS\<SID>_Classes.
+[[nodiscard]] DWORD IsSignedIn(const std::wstring& sid, bool* signedIn);
 
 // Loads profile.hiveFile under HKEY_USERS\<profile.sid>. Refuses with
 // ERROR_INVALID_PARAMETER a profile whose verdict is not Usable, with
@@ -34,9 +40,10 @@
 // closed. While RegUnLoadKeyW fails with ERROR_ACCESS_DENIED (a handle is
 // still open, maybe briefly, by another program) it tries again, 5 tries
 // 150 ms apart; then it returns that error and the hive stays loaded and
-// marked, for the next run. Returns 0 when the hive is unloaded (or was
-// already gone), ERROR_NOT_FOUND for a hive without our mark (nothing done),
-// ERROR_BUSY when its user has signed in meanwhile (left loaded, unmarked).
+// marked: every later run reports it and tries again. Returns 0 when the
+// hive is unloaded (or was already gone), ERROR_NOT_FOUND for a hive without
+// our mark (nothing done), ERROR_BUSY when its user has signed in meanwhile
+// (left loaded, unmarked: Windows has it now).
 [[nodiscard]] DWORD UnloadUserHive(const std::wstring& sid);
 
 enum class LeftoverAction {
@@ -53,5 +60,7 @@ struct LeftoverHive {
 };
 
 // For every mark a killed run left: what became of its hive. Returns the
-// error of reading the marks; each hive's own failure is in its entry.
-[[nodiscard]] DWORD UnloadLeftoverHives(std::vector<LeftoverHive>* leftovers);
+// error of reading the marks, with *who naming whoever else may change them
+// when they are not trusted (then nothing is unloaded); each hive's own
+// failure is in its entry.
+[[nodiscard]] DWORD UnloadLeftoverHives(std::vector<LeftoverHive>* leftovers, std::wstring* who);

@@ -13,8 +13,9 @@ const std::wstring kProfileList = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVers
 constexpr DWORD kStateMandatory = 0x0001;
 constexpr DWORD kStateTemporary = 0x0800;
 
-// NotASid, SpecialSid, or Usable when the name may go on to the next check.
-ProfileVerdict CheckSid(const std::wstring& text) {
+// NotASid, SpecialSid, or Usable when the name may go on to the next check;
+// *canonical is the SID as Windows writes it.
+ProfileVerdict CheckSid(const std::wstring& text, std::wstring* canonical) {
     PSID raw = nullptr;
     if (!ConvertStringSidToSidW(text.c_str(), &raw)) {
         return ProfileVerdict::NotASid;
@@ -24,9 +25,11 @@ ProfileVerdict CheckSid(const std::wstring& text) {
     if (!ConvertSidToStringSidW(raw, &rawText)) {
         return ProfileVerdict::NotASid;
     }
-    LocalMemory<wchar_t> canonical(rawText);
-    // "S-1-5-018", "SY" or lower case parse too, but name another key.
-    if (text != canonical.get()) {
+    LocalMemory<wchar_t> written(rawText);
+    *canonical = written.get();
+    // "S-1-5-018" or "SY" parse too, but name another key; letter case does
+    // not, as the registry compares names.
+    if (CompareStringOrdinal(text.c_str(), -1, canonical->c_str(), -1, TRUE) != CSTR_EQUAL) {
         return ProfileVerdict::NotASid;
     }
     if (IsWellKnownSid(raw, WinLocalSystemSid) || IsWellKnownSid(raw, WinLocalServiceSid) ||
@@ -168,13 +171,14 @@ DWORD ClassifyFolder(UserProfile* profile) {
 }  // namespace
 
 bool IsUserSidText(const std::wstring& text) {
-    return CheckSid(text) == ProfileVerdict::Usable;
+    std::wstring canonical;
+    return CheckSid(text, &canonical) == ProfileVerdict::Usable;
 }
 
 DWORD LookUpUserProfile(const std::wstring& sid, UserProfile* profile) {
     *profile = UserProfile{};
     profile->sid = sid;
-    profile->verdict = CheckSid(sid);
+    profile->verdict = CheckSid(sid, &profile->sid);
     if (profile->verdict != ProfileVerdict::Usable) {
         return ERROR_SUCCESS;
     }

@@ -4,8 +4,9 @@
 // \ProfileList\<SID>.
 //
 // Only an ordinary, complete local profile is usable. Refused:
-// - a string that is not a SID in the form Windows writes (it would name
-//   another key than the user's, e.g. one holding a backslash);
+// - a string that is not a SID in the form Windows writes, letter case aside
+//   (it would name another key than the user's, e.g. one holding a
+//   backslash);
 // - S-1-5-18, -19, -20: SYSTEM, LOCAL SERVICE, NETWORK SERVICE;
 // - a SID without a ProfileList entry: it has no profile here, cannot sign in;
 // - a ProfileList\<SID>.bak key beside it: Windows set the profile aside as
@@ -38,7 +39,7 @@ enum class ProfileVerdict {
 };
 
 struct UserProfile {
-    std::wstring sid;
+    std::wstring sid;       // as Windows writes it, when it is a SID
     std::wstring folder;    // ProfileImagePath expanded; empty when not read
     std::wstring hiveFile;  // folder\NTUSER.DAT; empty when not read
     ProfileVerdict verdict = ProfileVerdict::NoProfileEntry;
@@ -57,6 +58,7 @@ struct UserProfile {
 // "folder-missing", "hive-file-missing".
 const wchar_t* ProfileVerdictName(ProfileVerdict verdict);
 
-// A SID string as Windows writes it (canonical), other than the three
-// service accounts: the only names a user's hive is loaded under.
+// A SID string as Windows writes it (canonical, letter case aside), other
+// than the three service accounts: the only names a user's hive is loaded
+// under.
 [[nodiscard]] bool IsUserSidText(const std::wstring& text);

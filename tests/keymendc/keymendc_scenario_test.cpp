@@ -89,11 +89,9 @@ std::string Unseen(const nlohmann::json& report) {
 }
 
 bool IsDeleted(const Scenario& scenario, const std::string& key) {
-    for (const auto* keys : {&scenario.deleted, &scenario.keymendcDeleted}) {
-        for (const ScenarioKey& deleted : *keys) {
-            if (FormatRootedKey(deleted) == key) {
-                return true;
-            }
+    for (const ScenarioKey& deleted : DeletedTrees(scenario, true)) {
+        if (FormatRootedKey(deleted) == key) {
+            return true;
         }
     }
     return false;

@@ -703,7 +703,17 @@ const BadCommandLine kCommandLines[] = {
     {L"", 87, true},
     {L"/?", 0, true},
     {L"--help", 0, true},
-    {L"repair --backup C:\\x -h", 0, true},
+    {L"-h", 0, true},
+    // Help among other arguments is a script's mistake, not a clean run.
+    {L"repair --backup C:\\x -h", 87, false},
+    {L"repair --backup /?", 87, false},
+    {L"repair --deployment intune-remediation -h", 87, false},
+    {L"check --deployment intune-detection /?", 87, false},
+    // Relative to the working folder, which is System32 for SYSTEM.
+    {L"repair --backup backups", 87, false},
+    {L"repair --backup C:backups", 87, false},
+    {L"repair --backup \\backups", 87, false},
+    {L"check --include-per-machine", 87, false},
     {L"fix", 87, false},
     {L"check repair", 87, false},
     {L"--json", 87, false},

@@ -243,6 +243,7 @@ class UserHiveTest : public ::testing::Test {
     static void CleanUp() {
         for (int n = 2000; n < 2050; ++n) {
             RegDeleteTreeW(HKEY_LOCAL_MACHINE, (kUserData + Sid(n)).c_str());
+            RegDeleteTreeW(HKEY_USERS, (Sid(n) + L"_Classes").c_str());
             RawUnload(Sid(n));
             std::wstring mark = std::wstring(kHiveMarkerRoot) + L"\\" + Sid(n);
             RegDeleteTreeW(HKEY_LOCAL_MACHINE, mark.c_str());
@@ -398,21 +399,28 @@ TEST_F(UserHiveTest, AnOpenHandleKeepsTheHiveLoaded) {
     EXPECT_FALSE(Loaded(2021));
 }
 
+// What says that a user signed in: the profile's second hive, which only
+// Windows loads, or a key the user made in their own registry.
+enum class SignIn { None, ClassesHive, VolatileEnvironmentOfTheUsers };
+
 struct LeftoverRow {
     const char* name;
     int n;
-    bool load;    // by LoadUserHive when marked (a killed run), else as Windows does
-    bool mark;    // and so listed by UnloadLeftoverHives
-    bool signIn;  // HKEY_USERS\<SID>\Volatile Environment
+    bool load;  // by LoadUserHive when marked (a killed run), else as Windows does
+    bool mark;  // and so listed by UnloadLeftoverHives
+    SignIn signIn;
     LeftoverAction action;
     bool loadedAfter;
 };
 
 const LeftoverRow kLeftoverRows[] = {
-    {"a killed run's hive", 2030, true, true, false, LeftoverAction::Unloaded, false},
-    {"its user signed in", 2031, true, true, true, LeftoverAction::LeftSignedIn, true},
-    {"a mark without hive", 2032, false, true, false, LeftoverAction::NotLoaded, false},
-    {"loaded by Windows", 2033, true, false, false, LeftoverAction::Unloaded, true},
+    {"a killed run's hive", 2030, true, true, SignIn::None, LeftoverAction::Unloaded, false},
+    {"its user signed in", 2031, true, true, SignIn::ClassesHive, LeftoverAction::LeftSignedIn,
+     true},
+    {"a sign-in its user faked", 2034, true, true, SignIn::VolatileEnvironmentOfTheUsers,
+     LeftoverAction::Unloaded, false},
+    {"a mark without hive", 2032, false, true, SignIn::None, LeftoverAction::NotLoaded, false},
+    {"loaded by Windows", 2033, true, false, SignIn::None, LeftoverAction::Unloaded, true},
 };
 
 TEST_F(UserHiveTest, TheNextRunUnloadsOnlyAKilledRunsHive) {
@@ -427,14 +435,18 @@ TEST_F(UserHiveTest, TheNextRunUnloadsOnlyAKilledRunsHive) {
         } else {
             ASSERT_EQ(WriteHiveMarker(profile.sid), ERROR_SUCCESS);
         }
-        if (row.signIn) {
-            ASSERT_EQ(
-                CreateKey(HKEY_USERS, profile.sid + L"\\Volatile Environment", REG_OPTION_VOLATILE),
-                ERROR_SUCCESS);
+        if (row.signIn == SignIn::ClassesHive) {
+            ASSERT_EQ(CreateKey(HKEY_USERS, profile.sid + L"_Classes", REG_OPTION_VOLATILE),
+                      ERROR_SUCCESS);
+        }
+        if (row.signIn == SignIn::VolatileEnvironmentOfTheUsers) {
+            ASSERT_EQ(CreateKey(HKEY_USERS, profile.sid + L"\\Volatile Environment"),
+                      ERROR_SUCCESS);
         }
     }
     std::vector<LeftoverHive> leftovers;
-    ASSERT_EQ(UnloadLeftoverHives(&leftovers), ERROR_SUCCESS);
+    std::wstring who;
+    ASSERT_EQ(UnloadLeftoverHives(&leftovers, &who), ERROR_SUCCESS) << WideToUtf8(who);
     for (const LeftoverRow& row : kLeftoverRows) {
         SCOPED_TRACE(row.name);
         int listed = 0;

@@ -185,6 +185,10 @@ bool ApplyDirective(const std::string& keyword, const std::string& value,
         scenario->keymendcDeleted.emplace_back();
         return ParseRootedKey(value, &scenario->keymendcDeleted.back());
     }
+    if (keyword == "keymendc-kept") {
+        scenario->keymendcKept.emplace_back();
+        return ParseRootedKey(value, &scenario->keymendcKept.back());
+    }
     if (keyword == "unseen") {
         std::string key;
         std::string code;
@@ -226,6 +230,24 @@ bool ParseRootedKey(const std::string& text, ScenarioKey* key) {
         }
     }
     return false;
+}
+
+std::vector<ScenarioKey> DeletedTrees(const Scenario& scenario, bool byKeymendc) {
+    std::vector<ScenarioKey> trees;
+    for (const ScenarioKey& key : scenario.deleted) {
+        bool kept =
+            byKeymendc && std::any_of(scenario.keymendcKept.begin(), scenario.keymendcKept.end(),
+                                      [&key](const ScenarioKey& spared) {
+                                          return FormatRootedKey(spared) == FormatRootedKey(key);
+                                      });
+        if (!kept) {
+            trees.push_back(key);
+        }
+    }
+    if (byKeymendc) {
+        trees.insert(trees.end(), scenario.keymendcDeleted.begin(), scenario.keymendcDeleted.end());
+    }
+    return trees;
 }
 
 std::string FormatRootedKey(const ScenarioKey& key) {

@@ -19,6 +19,7 @@
 // differs from the window's repair (run: repair):
 //   ; keymendc: <check outcome> / <repair outcome>
 //   ; keymendc-deleted: <key>      a tree its repair removes beyond deleted:
+//   ; keymendc-kept: <key>         a tree of deleted: that its repair keeps
 //   ; unseen: <key> | <code>       every key it could not read, in order
 //   ; not-loaded: <SID> | <profile folder, or none>   every such user, in order
 // Keys are written with their root: HKEY_LOCAL_MACHINE\... or HKEY_USERS\...
@@ -71,6 +72,7 @@ struct Scenario {
     std::string keymendcCheck;         // empty: as the repair's outcome says
     std::string keymendcRepair;
     std::vector<ScenarioKey> keymendcDeleted;
+    std::vector<ScenarioKey> keymendcKept;
     std::vector<std::pair<ScenarioKey, RegResult>> unseen;
     std::vector<std::pair<std::string, std::string>> notLoaded;  // SID, profile ("" for none)
 };
@@ -81,6 +83,10 @@ bool ReadScenario(const std::string& path, Scenario* scenario, std::string* erro
 
 // Every scenario file below directory, sorted, as paths.
 std::vector<std::string> ListScenarioFiles(const std::string& directory);
+
+// The trees a run deletes: deleted:, and for keymendc its own besides and
+// without those it keeps.
+std::vector<ScenarioKey> DeletedTrees(const Scenario& scenario, bool byKeymendc);
 
 // "HKEY_USERS\A\B" -> root and path; false for another root.
 bool ParseRootedKey(const std::string& text, ScenarioKey* key);

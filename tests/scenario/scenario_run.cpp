@@ -70,12 +70,7 @@ bool BuildExpectedRegistry(const Scenario& scenario, MemoryRegistry& expected, s
     if (!LoadScenarioRegistry(scenario, expected, error)) {
         return false;
     }
-    std::vector<ScenarioKey> deleted = scenario.deleted;
-    if (byKeymendc) {
-        deleted.insert(deleted.end(), scenario.keymendcDeleted.begin(),
-                       scenario.keymendcDeleted.end());
-    }
-    for (const ScenarioKey& key : deleted) {
+    for (const ScenarioKey& key : DeletedTrees(scenario, byKeymendc)) {
         MemoryRegistry::NodeId node = expected.FindPath(key.root, key.path);
         if (node == MemoryRegistry::kNoNode) {
             *error = "deleted: key not in the scenario: " + FormatRootedKey(key);

@@ -1,12 +1,9 @@
-#include "survey_record.h"
+#include "describe.h"
 
 #include <windows.h>
 
-#include <algorithm>
-
 #include "console_output.h"
 #include "scoped_hkey.h"
-#include "user_profile.h"
 
 namespace {
 
@@ -23,11 +20,15 @@ std::wstring ReadTextValue(HKEY root, const std::wstring& path, const wchar_t* n
     return text;
 }
 
+}  // namespace
+
+const wchar_t* RootName(RegKey root) {
+    return root == HKEY_USERS_ROOT ? L"HKEY_USERS" : L"HKEY_LOCAL_MACHINE";
+}
+
 std::wstring Rooted(RegKey root, const char* path) {
     return std::wstring(RootName(root)) + L"\\" + AnsiToWide(path);
 }
-
-}  // namespace
 
 // The names as stored, through the wide calls; the engine's 8-bit copies
 // only where they cannot be read again.
@@ -35,6 +36,7 @@ Registration Describe(const FoundRegistration& found) {
     std::wstring dataPath = AnsiToWide(found.dataKeyPath.c_str());
     std::wstring properties = dataPath + L"\\InstallProperties";
     Registration registration;
+    registration.found = found;
     registration.sid = AnsiToWide(found.sid.c_str());
     registration.productCode = dataPath.substr(dataPath.rfind(L'\\') + 1);
     registration.displayName = ReadTextValue(HKEY_LOCAL_MACHINE, properties, L"DisplayName");
@@ -45,45 +47,7 @@ Registration Describe(const FoundRegistration& found) {
     if (registration.displayVersion.empty()) {
         registration.displayVersion = AnsiToWide(found.displayVersion.c_str());
     }
-    registration.productKey = Rooted(HKEY_USERS_ROOT, found.productKeyPath.c_str());
+    registration.productKey = Rooted(found.productRoot, found.productKeyPath.c_str());
     registration.dataKey = Rooted(HKEY_LOCAL_MACHINE_ROOT, found.dataKeyPath.c_str());
     return registration;
-}
-
-namespace {
-
-bool Listed(const std::vector<UnloadedUser>& users, const std::wstring& sid) {
-    return std::any_of(users.begin(), users.end(),
-                       [&sid](const UnloadedUser& user) { return user.sid == sid; });
-}
-
-}  // namespace
-
-const wchar_t* RootName(RegKey root) {
-    return root == HKEY_USERS_ROOT ? L"HKEY_USERS" : L"HKEY_LOCAL_MACHINE";
-}
-
-void RecordSurvey(const InstallerDataSurvey& survey, RunRecord* record) {
-    for (const FoundRegistration& found : survey.found) {
-        record->registrations.push_back(Describe(found));
-    }
-    for (const UnseenKey& unseen : survey.unseen) {
-        record->unreadable.push_back({Rooted(unseen.root, unseen.path.c_str()), unseen.code});
-    }
-    for (const UnloadedCandidate& candidate : survey.unloaded) {
-        std::wstring sid = AnsiToWide(candidate.sid.c_str());
-        if (Listed(record->unloaded, sid)) {
-            continue;
-        }
-        UserProfile profile;
-        DWORD looked = LookUpUserProfile(sid, &profile);
-        UnloadedUser user;
-        user.sid = sid;
-        // Only a SID with a profile here can sign in and so hide a registration.
-        user.hasProfile =
-            looked != ERROR_SUCCESS || (profile.verdict != ProfileVerdict::NoProfileEntry &&
-                                        profile.verdict != ProfileVerdict::NotASid);
-        user.profile = profile.folder;
-        record->unloaded.push_back(user);
-    }
 }

@@ -1,6 +1,5 @@
-#include "folder_security.h"
+#include "administrators_only.h"
 
-#include <aclapi.h>
 #include <sddl.h>
 
 #include "local_memory.h"
@@ -8,7 +7,7 @@
 namespace {
 
 // SYSTEM, Administrators and TrustedInstaller; CREATOR OWNER stands for no
-// one on the folder itself, OWNER RIGHTS for its owner, who is checked.
+// one on the object itself, OWNER RIGHTS for its owner, who is checked.
 constexpr const wchar_t* kTrustedSids[] = {
     L"S-1-5-18", L"S-1-5-32-544", L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464",
     L"S-1-3-0",  L"S-1-3-4",
@@ -21,20 +20,6 @@ std::wstring SidText(PSID sid) {
     }
     LocalMemory<> hold(text);
     return text;
-}
-
-// "BUILTIN\Users (S-1-5-32-545)", or the SID alone.
-std::wstring Who(PSID sid) {
-    wchar_t name[256];
-    wchar_t domain[256];
-    DWORD nameChars = 256;
-    DWORD domainChars = 256;
-    SID_NAME_USE use;
-    if (!LookupAccountSidW(nullptr, sid, name, &nameChars, domain, &domainChars, &use)) {
-        return SidText(sid);
-    }
-    std::wstring account = domain[0] != L'\0' ? std::wstring(domain) + L"\\" + name : name;
-    return account + L" (" + SidText(sid) + L")";
 }
 
 // The user running keymendc has administrator rights already.
@@ -90,24 +75,27 @@ bool Grants(const ACE_HEADER* header, DWORD* mask, PSID* sid) {
 
 }  // namespace
 
-DWORD CheckFolderIsAdministrators(const std::wstring& folder, DWORD rights, std::wstring* who) {
-    PSID owner = nullptr;
-    PACL dacl = nullptr;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    DWORD result = GetNamedSecurityInfoW(folder.c_str(), SE_FILE_OBJECT,
-                                         OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-                                         &owner, nullptr, &dacl, nullptr, &descriptor);
-    if (result != ERROR_SUCCESS) {
-        return result;
+std::wstring AccountName(PSID sid) {
+    wchar_t name[256];
+    wchar_t domain[256];
+    DWORD nameChars = 256;
+    DWORD domainChars = 256;
+    SID_NAME_USE use;
+    if (!LookupAccountSidW(nullptr, sid, name, &nameChars, domain, &domainChars, &use)) {
+        return SidText(sid);
     }
-    LocalMemory<> hold(descriptor);
+    std::wstring account = domain[0] != L'\0' ? std::wstring(domain) + L"\\" + name : name;
+    return account + L" (" + SidText(sid) + L")";
+}
+
+DWORD CheckOnlyAdministratorsMay(PSID owner, PACL dacl, DWORD rights, std::wstring* who) {
     // An owner may rewrite the DACL whenever it likes.
     if (owner == nullptr || !IsTrusted(owner)) {
-        *who = owner == nullptr ? L"no owner" : L"its owner " + Who(owner);
+        *who = owner == nullptr ? L"no owner" : L"its owner " + AccountName(owner);
         return ERROR_ACCESS_DENIED;
     }
     if (dacl == nullptr) {
-        *who = L"everyone (the folder has no DACL)";
+        *who = L"everyone (there is no DACL)";
         return ERROR_ACCESS_DENIED;
     }
     for (DWORD index = 0; index < dacl->AceCount; ++index) {
@@ -122,7 +110,7 @@ DWORD CheckFolderIsAdministrators(const std::wstring& folder, DWORD rights, std:
             continue;
         }
         if ((mask & rights) != 0 && (sid == nullptr || !IsTrusted(sid))) {
-            *who = sid == nullptr ? L"an access entry keymendc cannot read" : Who(sid);
+            *who = sid == nullptr ? L"an access entry keymendc cannot read" : AccountName(sid);
             return ERROR_ACCESS_DENIED;
         }
     }
