@@ -40,22 +40,47 @@ DWORD CheckTrusted(HKEY key, const wchar_t* name, std::wstring* who) {
     return result;
 }
 
+// Owner Administrators and the protected DACL, set on a key just created:
+// set rather than passed at creation, which Wine ignores, and on each key,
+// since Wine passes nothing on to a subkey.
+DWORD Protect(HKEY key) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kMarksKeySecurity, SDDL_REVISION_1,
+                                                              &descriptor, nullptr)) {
+        return GetLastError();
+    }
+    LocalMemory<> hold(descriptor);
+    BOOL present = FALSE;
+    BOOL defaulted = FALSE;
+    PACL dacl = nullptr;
+    if (!GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted)) {
+        return GetLastError();
+    }
+    BYTE administrators[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof administrators;
+    if (!CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &size)) {
+        return GetLastError();
+    }
+    return SetSecurityInfo(key, SE_REGISTRY_KEY,
+                           OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION |
+                               PROTECTED_DACL_SECURITY_INFORMATION,
+                           administrators, nullptr, dacl, nullptr);
+}
+
 // Opens parent\name as itself, never through a link that someone planted
-// in its place; with create, makes it volatile with the protected DACL if
-// it is missing. Then checks that it is trusted.
+// in its place; with create, makes it volatile and protected if it is
+// missing. Then checks that it is trusted.
 DWORD OpenTrusted(HKEY parent, const wchar_t* name, bool create, ScopedHkey* key,
                   std::wstring* who) {
     LONG result = RegOpenKeyExW(parent, name, REG_OPTION_OPEN_LINK, kMarksAccess, key->receive());
     if (result == ERROR_FILE_NOT_FOUND && create) {
-        PSECURITY_DESCRIPTOR descriptor = nullptr;
-        if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(
-                kMarksKeySecurity, SDDL_REVISION_1, &descriptor, nullptr)) {
-            return GetLastError();
+        DWORD disposition = 0;
+        result = RegCreateKeyExW(parent, name, 0, nullptr, REG_OPTION_VOLATILE,
+                                 kMarksAccess | WRITE_DAC | WRITE_OWNER, nullptr, key->receive(),
+                                 &disposition);
+        if (result == ERROR_SUCCESS && disposition == REG_CREATED_NEW_KEY) {
+            result = static_cast<LONG>(Protect(key->get()));
         }
-        LocalMemory<> hold(descriptor);
-        SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
-        result = RegCreateKeyExW(parent, name, 0, nullptr, REG_OPTION_VOLATILE, kMarksAccess,
-                                 &attributes, key->receive(), nullptr);
     }
     if (result != ERROR_SUCCESS) {
         return static_cast<DWORD>(result);

@@ -6,11 +6,11 @@
 // never survives a restart.
 //
 // A mark decides which hive keymendc unloads, so only a mark no one else can
-// have written or removed counts: KEYMEND is created volatile with a
-// protected DACL (SYSTEM and Administrators, nothing inherited, whatever
-// SOFTWARE\DUVA passes on), and KEYMEND and LoadedHives are trusted only
-// while their owner is SYSTEM or Administrators and nobody else may change
-// them. Each mark is read through them. SOFTWARE\DUVA is created stable when
+// have written or removed counts: KEYMEND and LoadedHives are created
+// volatile, owned by Administrators, with a protected DACL (SYSTEM and
+// Administrators, nothing inherited, whatever SOFTWARE\DUVA passes on), and
+// are trusted only while their owner is SYSTEM or Administrators and nobody
+// else may change them. Each mark is read through them. SOFTWARE\DUVA is created stable when
 // missing (it then stays, empty): a volatile DUVA would refuse every stable
 // subkey, e.g. an installer's, with ERROR_CHILD_MUST_BE_VOLATILE.
 #pragma once

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "diagnostics.h"
+#include "installer_data_survey.h"
 #include "memory/memory_registry.h"
 #include "support/recording_reporter.h"
 
@@ -158,6 +159,71 @@ TEST_F(DetectTargetTest, RefusedOrMissingProductRegistrationIsSilentMismatch) {
         ACCESS_KEY_READ);
     EXPECT_EQ(DetectTarget(HKEY_USERS_ROOT, kCandidate, "DUVA Brelix for Windows", "1.11.0050"), 0);
     EXPECT_TRUE(Recorder().reports.empty());
+}
+
+// What changed since the survey found a registration, and whether the test
+// made again right before its deletion still lets it go.
+struct ChangeRow {
+    const char* name;
+    void (*change)(MemoryRegistry& registry);
+    bool stillDamaged;
+    RegResult why;
+};
+
+constexpr char kProperties[] =
+    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-21-7-7-7-1001"
+    "\\Products\\0123456789ABCDEF0123456789ABCDEF\\InstallProperties";
+constexpr char kProduct[] =
+    "S-1-5-21-7-7-7-"
+    "1001\\Software\\Microsoft\\Installer\\Products\\0123456789ABCDEF0123456789ABCDEF";
+
+const ChangeRow kChangeRows[] = {
+    {"nothing", [](MemoryRegistry&) {}, true, REG_OK},
+    {"ProductName changed",
+     [](MemoryRegistry& registry) {
+         registry.SetValue(registry.FindPath(HKEY_USERS_ROOT, kProduct), "ProductName", REG_TYPE_SZ,
+                           std::string("Other\0", 6));
+     },
+     false, REG_ERROR_INVALID_DATA},
+    {"upgraded to 1.12",
+     [](MemoryRegistry& registry) {
+         registry.SetValue(registry.FindPath(HKEY_LOCAL_MACHINE_ROOT, kProperties),
+                           "DisplayVersion", REG_TYPE_SZ, std::string("1.12.0020\0", 10));
+     },
+     false, REG_ERROR_INVALID_DATA},
+    {"product registration gone",
+     [](MemoryRegistry& registry) {
+         registry.RemoveTree(registry.FindPath(HKEY_USERS_ROOT, kProduct));
+     },
+     false, REG_ERROR_FILE_NOT_FOUND},
+    {"installer data gone",
+     [](MemoryRegistry& registry) {
+         registry.RemoveTree(registry.FindPath(HKEY_LOCAL_MACHINE_ROOT, kProperties));
+     },
+     false, REG_ERROR_FILE_NOT_FOUND},
+};
+
+TEST_F(DetectTargetTest, TestedAgainBeforeDeletionOnlyWhatStillPasses) {
+    for (const ChangeRow& row : kChangeRows) {
+        for (auto [root, top] :
+             {std::pair{HKEY_USERS_ROOT, kSid}, {HKEY_LOCAL_MACHINE_ROOT, "SOFTWARE"}}) {
+            if (registry.FindPath(root, top) != MemoryRegistry::kNoNode) {
+                registry.RemoveTree(registry.FindPath(root, top));
+            }
+        }
+        RegisterProduct(kSid, kCode, "DUVA Brelix for Windows");
+        auto properties = registry.CreatePath(HKEY_LOCAL_MACHINE_ROOT, kProperties);
+        registry.SetValue(properties, "DisplayName", REG_TYPE_SZ,
+                          std::string("DUVA Brelix for Windows\0", 24));
+        registry.SetValue(properties, "DisplayVersion", REG_TYPE_SZ,
+                          std::string("1.11.0050\0", 10));
+        InstallerDataSurvey survey = SurveyInstallerData();
+        ASSERT_EQ(survey.found.size(), 1u) << row.name;
+        row.change(registry);
+        RegResult why = 12345;
+        EXPECT_EQ(StillDamaged(survey.found[0], &why), row.stillDamaged) << row.name;
+        EXPECT_EQ(why, row.why) << row.name;
+    }
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include "user_hive.h"
 
 #include <gtest/gtest.h>
+#include <sddl.h>
 
 #include <chrono>
 #include <cstdio>
@@ -142,7 +143,9 @@ std::vector<std::wstring> FolderContents(const std::wstring& folder, bool remove
 }
 
 // One product registration, saved as a hive file: Wine's own text format.
-void MakeFixtureHive() {
+// With extraKey, also that key (below the hive's root), which the user put
+// there.
+void MakeFixtureHive(const wchar_t* file, const std::wstring& extraKey) {
     CreateDirectoryW(TestRoot().c_str(), nullptr);
     ScopedHkey top;
     ScopedHkey product;
@@ -153,8 +156,11 @@ void MakeFixtureHive() {
     const wchar_t name[] = L"DUVA Brelix for Windows";
     RegSetValueExW(product.get(), L"ProductName", 0, REG_SZ, reinterpret_cast<const BYTE*>(name),
                    sizeof name);
+    if (!extraKey.empty()) {
+        CreateKey(top.get(), extraKey);
+    }
     LONG saved = Privileged(kBackup, [&] {
-        return RegSaveKeyW(top.get(), (TestRoot() + L"\\fixture.dat").c_str(), nullptr);
+        return RegSaveKeyW(top.get(), (TestRoot() + L"\\" + file).c_str(), nullptr);
     });
     product.Close();
     top.Close();
@@ -163,16 +169,33 @@ void MakeFixtureHive() {
 }
 
 enum class Path { None, Text, Expand, Long, NotText };
-enum class Files { None, Empty, Dat, DatAndMan, Damaged };
+enum class Files {
+    None,
+    Empty,
+    Dat,
+    DatAndMan,
+    Damaged,
+    // NTUSER.DAT holding an ordinary key "Volatile Environment" that its user made
+    FakedSignIn,
+    // NTUSER.DAT whose product registration holds a subkey name of 120 characters
+    LongName,
+};
+
+const wchar_t* FixtureOf(Files files) {
+    return files == Files::FakedSignIn ? L"fixture-faked-sign-in.dat"
+           : files == Files::LongName  ? L"fixture-long-name.dat"
+                                       : L"fixture.dat";
+}
 
 // A ProfileList entry for Sid(n) and its folder.
 void SeedProfile(int n, Path path, DWORD state, bool backup, Files files) {
     std::wstring folder = Folder(n) + L"\\";
-    std::wstring fixture = TestRoot() + L"\\fixture.dat";
+    std::wstring fixture = TestRoot() + L"\\" + FixtureOf(files);
     if (files != Files::None) {
         CreateDirectoryW(folder.c_str(), nullptr);
     }
-    if (files == Files::Dat || files == Files::DatAndMan) {
+    if (files == Files::Dat || files == Files::DatAndMan || files == Files::FakedSignIn ||
+        files == Files::LongName) {
         CopyFileW(fixture.c_str(), (folder + L"NTUSER.DAT").c_str(), TRUE);
     }
     if (files == Files::DatAndMan) {
@@ -227,7 +250,10 @@ class UserHiveTest : public ::testing::Test {
         CleanUp();
         FolderContents(TestRoot(), true);
         SetEnvironmentVariableW(L"KEYMEND_HIVE_TEST_ROOT", TestRoot().c_str());
-        MakeFixtureHive();
+        MakeFixtureHive(FixtureOf(Files::Dat), L"");
+        MakeFixtureHive(FixtureOf(Files::FakedSignIn), L"Volatile Environment");
+        MakeFixtureHive(FixtureOf(Files::LongName),
+                        kProduct.substr(1) + L"\\" + std::wstring(120, L'L'));
     }
     static void TearDownTestSuite() {
         CleanUp();
@@ -411,6 +437,7 @@ struct LeftoverRow {
     SignIn signIn;
     LeftoverAction action;
     bool loadedAfter;
+    bool rootClosed = false;  // its user denied everyone their registry's root
 };
 
 const LeftoverRow kLeftoverRows[] = {
@@ -421,7 +448,27 @@ const LeftoverRow kLeftoverRows[] = {
      LeftoverAction::Unloaded, false},
     {"a mark without hive", 2032, false, true, SignIn::None, LeftoverAction::NotLoaded, false},
     {"loaded by Windows", 2033, true, false, SignIn::None, LeftoverAction::Unloaded, true},
+    // The unload needs no access to the key.
+    {"its root closed to administrators", 2035, true, true, SignIn::None, LeftoverAction::Unloaded,
+     false, true},
 };
+
+// What its user may do to their own registry's root: deny everyone, even
+// SYSTEM, and own it as SYSTEM, which keeps Wine's administrators out too.
+void CloseRoot(const std::wstring& sid) {
+    PSECURITY_DESCRIPTOR closed = nullptr;
+    ConvertStringSecurityDescriptorToSecurityDescriptorW(L"O:SYD:P", SDDL_REVISION_1, &closed,
+                                                         nullptr);
+    ScopedHkey root;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_USERS, sid.c_str(), 0, WRITE_DAC | WRITE_OWNER, root.receive()),
+              ERROR_SUCCESS);
+    EXPECT_EQ(RegSetKeySecurity(root.get(), OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                                closed),
+              ERROR_SUCCESS);
+    LocalFree(closed);
+    root.Close();
+    ASSERT_NE(RegOpenKeyExW(HKEY_USERS, sid.c_str(), 0, KEY_READ, root.receive()), ERROR_SUCCESS);
+}
 
 TEST_F(UserHiveTest, TheNextRunUnloadsOnlyAKilledRunsHive) {
     for (const LeftoverRow& row : kLeftoverRows) {
@@ -434,6 +481,9 @@ TEST_F(UserHiveTest, TheNextRunUnloadsOnlyAKilledRunsHive) {
             EXPECT_EQ(LoadUserHive(profile), ERROR_ALREADY_EXISTS);
         } else {
             ASSERT_EQ(WriteHiveMarker(profile.sid), ERROR_SUCCESS);
+        }
+        if (row.rootClosed) {
+            ASSERT_NO_FATAL_FAILURE(CloseRoot(profile.sid));
         }
         if (row.signIn == SignIn::ClassesHive) {
             ASSERT_EQ(CreateKey(HKEY_USERS, profile.sid + L"_Classes", REG_OPTION_VOLATILE),
@@ -467,23 +517,43 @@ TEST_F(UserHiveTest, TheNextRunUnloadsOnlyAKilledRunsHive) {
     }
 }
 
-// The damaged registration's installer data for Sid(n); its product
-// registration is in the fixture hive.
-void SeedInstallerData(int n) {
+// Which installer data names the product registration in the fixture hive.
+enum class Seed {
+    One,           // UserData\<SID>\Products\<code>
+    LowerCaseSid,  // the same under the SID in lower case
+    TwoDataKeys,   // and beside it UserData\<SID>\Patches\<code>: one product registration
+};
+
+std::wstring Lower(std::wstring text) {
+    for (wchar_t& c : text) {
+        c = c >= L'A' && c <= L'Z' ? c - L'A' + L'a' : c;
+    }
+    return text;
+}
+
+void SeedDataKey(const std::wstring& path) {
     ScopedHkey key;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE,
-                              (kUserData + Sid(n) +
-                               L"\\Products\\C5B4A39281706F5E4D3C2B1A09F8E7D6"
-                               L"\\InstallProperties")
-                                  .c_str(),
-                              0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.receive(), nullptr),
-              ERROR_SUCCESS);
+    ASSERT_EQ(
+        RegCreateKeyExW(HKEY_LOCAL_MACHINE,
+                        (path + L"\\C5B4A39281706F5E4D3C2B1A09F8E7D6\\InstallProperties").c_str(),
+                        0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.receive(), nullptr),
+        ERROR_SUCCESS);
     const wchar_t name[] = L"DUVA Brelix for Windows";
     const wchar_t version[] = L"1.11.0050";
     RegSetValueExW(key.get(), L"DisplayName", 0, REG_SZ, reinterpret_cast<const BYTE*>(name),
                    sizeof name);
     RegSetValueExW(key.get(), L"DisplayVersion", 0, REG_SZ, reinterpret_cast<const BYTE*>(version),
                    sizeof version);
+}
+
+// The damaged registration's installer data for Sid(n); its product
+// registration is in the fixture hive.
+void SeedInstallerData(int n, Seed seed = Seed::One) {
+    std::wstring sid = seed == Seed::LowerCaseSid ? Lower(Sid(n)) : Sid(n);
+    ASSERT_NO_FATAL_FAILURE(SeedDataKey(kUserData + sid + L"\\Products"));
+    if (seed == Seed::TwoDataKeys) {
+        ASSERT_NO_FATAL_FAILURE(SeedDataKey(kUserData + sid + L"\\Patches"));
+    }
 }
 
 nlohmann::json Keymendc(const std::wstring& arguments, DWORD exitCode) {
@@ -495,36 +565,54 @@ nlohmann::json Keymendc(const std::wstring& arguments, DWORD exitCode) {
 }
 
 // keymendc itself, with and without --include-signed-out: what it makes of
-// a signed-out user's profile, and that it leaves HKEY_USERS, the marks and
-// the profile folder as they were.
+// a signed-out user's profile and registry, that it leaves HKEY_USERS, the
+// marks and the profile folder as they were, and what it leaves of the
+// installer data.
 struct SignedOutRow {
     const char* name;
     int n;
     Files files;
+    Seed seed;
     const wchar_t* arguments;
     DWORD exitCode;
     const char* outcome;
     const char* hive;     // of usersNotLoaded[0]
     const char* refusal;  // of usersNotLoaded[0]
+    bool dataKeysRemain;  // afterwards
 };
 
 const SignedOutRow kSignedOutRows[] = {
-    {"not asked", 2040, Files::Dat, L"check", 1011, "incomplete", "not-loaded", ""},
-    {"check", 2040, Files::Dat, L"check --include-signed-out", 1, "found", "loaded-and-unloaded",
-     ""},
-    {"mandatory", 2041, Files::DatAndMan, L"repair --include-signed-out", 1011, "incomplete",
-     "not-loadable", "mandatory-profile"},
-    {"folder missing", 2042, Files::None, L"repair --include-signed-out", 1011, "incomplete",
-     "not-loadable", "folder-missing"},
-    {"damaged hive", 2043, Files::Damaged, L"repair --include-signed-out", 1011, "incomplete",
-     "not-loadable", "load-failed"},
+    {"not asked", 2040, Files::Dat, Seed::One, L"check", 1011, "incomplete", "not-loaded", "",
+     true},
+    {"check", 2040, Files::Dat, Seed::One, L"check --include-signed-out", 1, "found",
+     "loaded-and-unloaded", "", true},
+    {"mandatory", 2041, Files::DatAndMan, Seed::One, L"repair --include-signed-out", 1011,
+     "incomplete", "not-loadable", "mandatory-profile", true},
+    {"folder missing", 2042, Files::None, Seed::One, L"repair --include-signed-out", 1011,
+     "incomplete", "not-loadable", "folder-missing", true},
+    {"damaged hive", 2043, Files::Damaged, Seed::One, L"repair --include-signed-out", 1011,
+     "incomplete", "not-loadable", "load-failed", true},
+    // A key of that name in the user's own registry is no sign-in: the hive
+    // keymendc loaded is unloaded all the same.
+    {"a sign-in its user faked", 2046, Files::FakedSignIn, Seed::One,
+     L"repair --include-signed-out", 0, "removed", "loaded-and-unloaded", "", false},
+    {"SID in lower case, not asked", 2047, Files::Dat, Seed::LowerCaseSid, L"check", 1011,
+     "incomplete", "not-loaded", "", true},
+    {"SID in lower case", 2047, Files::Dat, Seed::LowerCaseSid, L"repair --include-signed-out", 0,
+     "removed", "loaded-and-unloaded", "", false},
+    // The product registration goes once, and both installer data keys after it.
+    {"two installer data keys, one product registration", 2048, Files::Dat, Seed::TwoDataKeys,
+     L"repair --include-signed-out", 0, "removed", "loaded-and-unloaded", "", false},
+    // Its installer data stays, so that the next run finds it again.
+    {"a product registration that stays", 2049, Files::LongName, Seed::One,
+     L"repair --include-signed-out", 1, "not-removed", "loaded-and-unloaded", "", true},
 };
 
 TEST_F(UserHiveTest, KeymendcLooksAtSignedOutUsersOnlyWhenAsked) {
     for (const SignedOutRow& row : kSignedOutRows) {
         SCOPED_TRACE(row.name);
         SeedProfile(row.n, Path::Text, 0, false, row.files);
-        ASSERT_NO_FATAL_FAILURE(SeedInstallerData(row.n));
+        ASSERT_NO_FATAL_FAILURE(SeedInstallerData(row.n, row.seed));
         std::vector<std::wstring> files = FolderContents(Folder(row.n));
         std::vector<std::wstring> users = UserKeys();
         nlohmann::json report = Keymendc(row.arguments, row.exitCode);
@@ -532,8 +620,8 @@ TEST_F(UserHiveTest, KeymendcLooksAtSignedOutUsersOnlyWhenAsked) {
         ASSERT_EQ(report["usersNotLoaded"].size(), 1u);
         EXPECT_EQ(report["usersNotLoaded"][0]["hive"], row.hive);
         EXPECT_EQ(report["usersNotLoaded"][0]["refusal"], row.refusal);
-        if (row.exitCode == 1) {
-            EXPECT_EQ(report["registrations"][0]["hive"], "loaded-by-keymendc");
+        for (const nlohmann::json& registration : report["registrations"]) {
+            EXPECT_EQ(registration["hive"], "loaded-by-keymendc");
         }
         if (row.files == Files::Damaged) {
             RawUnload(Sid(row.n));  // Wine, unlike Windows, leaves the failed load's empty key
@@ -541,6 +629,11 @@ TEST_F(UserHiveTest, KeymendcLooksAtSignedOutUsersOnlyWhenAsked) {
         EXPECT_EQ(FolderContents(Folder(row.n)), files);
         EXPECT_EQ(UserKeys(), users);
         EXPECT_FALSE(Marked(row.n));
+        const std::wstring code = L"\\C5B4A39281706F5E4D3C2B1A09F8E7D6";
+        EXPECT_EQ(KeyExists(HKEY_LOCAL_MACHINE, kUserData + Sid(row.n) + L"\\Products" + code),
+                  row.dataKeysRemain);
+        EXPECT_EQ(KeyExists(HKEY_LOCAL_MACHINE, kUserData + Sid(row.n) + L"\\Patches" + code),
+                  row.dataKeysRemain && row.seed == Seed::TwoDataKeys);
         CleanUp();
     }
 }
@@ -574,9 +667,10 @@ TEST_F(UserHiveTest, KeymendcRepairsASignedOutUser) {
     FolderContents(backups, true);
 }
 
-// A killed run's hive, with a handle into it: the next run cannot unload it
-// and says so first, with its own code; once the handle is closed, the run
-// after unloads it and goes on as for any signed-out user.
+// A killed run's hive, with a handle into it: the next run cannot unload it,
+// says so first with its own code and names that user left loaded (its
+// registration, readable all the same, is removed); once the handle is
+// closed, the run after unloads it.
 TEST_F(UserHiveTest, KeymendcUnloadsAKilledRunsHive) {
     UserProfile profile = Usable(2045);
     ASSERT_NO_FATAL_FAILURE(SeedInstallerData(2045));
@@ -586,15 +680,132 @@ TEST_F(UserHiveTest, KeymendcUnloadsAKilledRunsHive) {
     ProgramRun held = RunKeymendc(L"check");
     EXPECT_EQ(held.exitCode, 170u) << held.out;
     EXPECT_EQ(LastLine(held.out).rfind("Hive left loaded: ", 0), 0u) << LastLine(held.out);
+    nlohmann::json repaired = Keymendc(L"repair --include-signed-out", 170);
+    EXPECT_EQ(repaired["outcome"], "hive-left-loaded");
+    EXPECT_EQ(repaired["outcomeBeneath"], "removed");
+    ASSERT_EQ(repaired["usersNotLoaded"].size(), 1u);
+    EXPECT_EQ(repaired["usersNotLoaded"][0]["hive"], "left-loaded");
     EXPECT_TRUE(Loaded(2045));
+    EXPECT_TRUE(Marked(2045));
     root.Close();
 
-    nlohmann::json report = Keymendc(L"check", 1011);
+    nlohmann::json report = Keymendc(L"check", 0);
     ASSERT_EQ(report["leftoverHives"].size(), 1u);
     EXPECT_EQ(report["leftoverHives"][0]["action"], "unloaded");
-    EXPECT_EQ(report["usersNotLoaded"][0]["hive"], "not-loaded");
     EXPECT_FALSE(Loaded(2045));
     EXPECT_FALSE(Marked(2045));
+}
+
+// The marks decide which hive keymendc unloads: under a key that others may
+// change, or that cannot be read, none is trusted, nothing is loaded or
+// unloaded, and the run is never clean.
+struct MarksRow {
+    const char* name;
+    const wchar_t* keySecurity;  // KEYMEND's before the run; nullptr: no such key
+    bool forgedMark;             // a hive another program loaded, marked as keymendc's
+    DWORD exitCode;
+    DWORD marksCode;
+    const char* hive;  // of the signed-out user
+};
+
+const MarksRow kMarksRows[] = {
+    {"others may write the marks", L"O:BAD:P(A;OICI;KA;;;SY)(A;OICI;KA;;;BA)(A;OICI;KA;;;WD)",
+     false, 1011, ERROR_ACCESS_DENIED, "not-loadable"},
+    {"a forged mark where others may write",
+     L"O:BAD:P(A;OICI;KA;;;SY)(A;OICI;KA;;;BA)(A;OICI;KA;;;WD)", true, 1011, ERROR_ACCESS_DENIED,
+     "not-loadable"},
+    // Only DELETE and WRITE_DAC, so that the test can take it back.
+    {"the marks cannot be read", L"O:SYD:P(A;;0x50000;;;BA)", false, 1011, ERROR_ACCESS_DENIED,
+     "not-loadable"},
+    {"the marks keymendc makes", nullptr, false, 1, 0, "loaded-and-unloaded"},
+};
+
+const wchar_t kMarksParent[] = L"SOFTWARE\\DUVA\\KEYMEND";
+
+std::string KeySddl(HKEY root, const wchar_t* path) {
+    ScopedHkey key;
+    if (RegOpenKeyExW(root, path, 0, READ_CONTROL, key.receive()) != ERROR_SUCCESS) {
+        return "(unreadable)";
+    }
+    char buffer[4096];
+    DWORD bytes = sizeof buffer;
+    if (RegGetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, buffer, &bytes) != ERROR_SUCCESS) {
+        return "(unreadable)";
+    }
+    wchar_t* text = nullptr;
+    ConvertSecurityDescriptorToStringSecurityDescriptorW(buffer, SDDL_REVISION_1,
+                                                         DACL_SECURITY_INFORMATION, &text, nullptr);
+    std::string sddl = WideToUtf8(text);
+    LocalFree(text);
+    return sddl;
+}
+
+void RemoveMarksKey() {
+    ScopedHkey key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kMarksParent, 0, WRITE_DAC, key.receive()) ==
+        ERROR_SUCCESS) {
+        PSECURITY_DESCRIPTOR open = nullptr;
+        ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(A;OICI;KA;;;WD)", SDDL_REVISION_1,
+                                                             &open, nullptr);
+        RegSetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, open);
+        LocalFree(open);
+    }
+    key.Close();
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, kMarksParent);
+}
+
+TEST_F(UserHiveTest, MarksAreTrustedOnlyWhereNoOneElseMayChangeThem) {
+    for (const MarksRow& row : kMarksRows) {
+        SCOPED_TRACE(row.name);
+        RemoveMarksKey();
+        UserProfile signedOut = Usable(2026);
+        ASSERT_NO_FATAL_FAILURE(SeedInstallerData(2026));
+        UserProfile other = Usable(2027);
+        if (row.keySecurity != nullptr) {
+            ScopedHkey key;
+            ASSERT_EQ(
+                RegCreateKeyExW(HKEY_LOCAL_MACHINE, kMarksParent, 0, nullptr, REG_OPTION_VOLATILE,
+                                KEY_ALL_ACCESS, nullptr, key.receive(), nullptr),
+                ERROR_SUCCESS);
+            if (row.forgedMark) {
+                ASSERT_EQ(CreateKey(key.get(), L"LoadedHives\\" + other.sid, REG_OPTION_VOLATILE),
+                          ERROR_SUCCESS);
+            }
+            // Set, not passed at creation: Wine ignores the latter.
+            PSECURITY_DESCRIPTOR descriptor = nullptr;
+            ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
+                row.keySecurity, SDDL_REVISION_1, &descriptor, nullptr));
+            EXPECT_EQ(
+                RegSetKeySecurity(key.get(), OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                                  descriptor),
+                ERROR_SUCCESS);
+            LocalFree(descriptor);
+        }
+        if (row.forgedMark) {
+            ASSERT_EQ(Privileged(kRestore,
+                                 [&] {
+                                     return RegLoadKeyW(HKEY_USERS, other.sid.c_str(),
+                                                        other.hiveFile.c_str());
+                                 }),
+                      ERROR_SUCCESS);
+        }
+        nlohmann::json report = Keymendc(L"check --include-signed-out", row.exitCode);
+        EXPECT_EQ(report["complete"], row.marksCode == 0);
+        if (row.marksCode != 0) {
+            EXPECT_EQ(report["marks"]["code"], row.marksCode) << report["marks"];
+        } else {
+            EXPECT_TRUE(report["marks"].is_null()) << report["marks"];
+            // SYSTEM and Administrators alone (Wine keeps no protection flag to show).
+            std::string sddl = KeySddl(HKEY_LOCAL_MACHINE, kMarksParent);
+            EXPECT_EQ(sddl.substr(sddl.find('(')), "(A;OICI;KA;;;SY)(A;OICI;KA;;;BA)") << sddl;
+        }
+        ASSERT_EQ(report["usersNotLoaded"].size(), 1u) << report.dump();
+        EXPECT_EQ(report["usersNotLoaded"][0]["hive"], row.hive);
+        EXPECT_FALSE(Loaded(2026));
+        EXPECT_EQ(Loaded(2027), row.forgedMark) << "another program's hive was unloaded";
+        RemoveMarksKey();
+        CleanUp();
+    }
 }
 
 }  // namespace
