@@ -607,6 +607,53 @@ TEST_F(KeymendcPlantedDlls, NoneIsLoadedFromTheProgramsFolder) {
     RemoveTree(backups);
 }
 
+// A registration installed for all users: found and never read as clean,
+// left in place unless asked for, then removed by the same rules.
+struct PerMachineRow {
+    const wchar_t* arguments;
+    DWORD exitCode;
+    const char* outcome;
+    bool treesAfter;
+};
+
+TEST(KeymendcPerMachine, RemovedOnlyWhenAsked) {
+    Scenario scenario;
+    std::string error;
+    ASSERT_TRUE(ReadScenario(KEYMEND_SCENARIO_DIR
+                             "/repair/installed_for_all_users_is_keymendcs_own.reg",
+                             &scenario, &error))
+        << error;
+    MemoryRegistry seed;
+    ASSERT_TRUE(LoadScenarioRegistry(scenario, seed, &error)) << error;
+    LiveArea live;
+    ASSERT_TRUE(live.Seed(seed, &error)) << error;
+    const std::wstring product =
+        L"SOFTWARE\\Classes\\Installer\\Products\\C5B4A39281706F5E4D3C2B1A09F8E7D6";
+    const PerMachineRow rows[] = {
+        {L"check", 1, "found", true},
+        {L"repair", 1, "not-removed", true},
+        {L"repair --include-per-machine", 0, "removed", false},
+        {L"check", 0, "not-found", false},
+    };
+    for (const PerMachineRow& row : rows) {
+        ProgramRun run = RunKeymendc(std::wstring(row.arguments) + L" --json");
+        EXPECT_EQ(run.exitCode, row.exitCode) << WideToUtf8(row.arguments) << "\n" << run.out;
+        nlohmann::json report = Parsed(run);
+        EXPECT_EQ(report["outcome"], row.outcome) << WideToUtf8(row.arguments);
+        for (const nlohmann::json& registration : report["registrations"]) {
+            EXPECT_EQ(registration["kind"], "per-machine");
+        }
+        HKEY key = nullptr;
+        bool present =
+            RegOpenKeyExW(HKEY_LOCAL_MACHINE, product.c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS;
+        if (present) {
+            RegCloseKey(key);
+        }
+        EXPECT_EQ(present, row.treesAfter) << WideToUtf8(row.arguments);
+    }
+    EXPECT_TRUE(live.Remove(&error)) << error;
+}
+
 // Hundreds of users with the damage: every one is listed and removed, and
 // the output, far beyond one console write of 64 KB, arrives whole with its
 // summary last.
