@@ -5,9 +5,12 @@
 
 #include <string>
 
-// Rights that let someone put a file of their own into a folder.
-constexpr DWORD kWriteRights = FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD | DELETE |
-                               WRITE_DAC | WRITE_OWNER | GENERIC_ALL | GENERIC_WRITE;
+// Rights that let someone put a file of their own into a folder
+// (protected_folder.def, which the deployment scripts share).
+constexpr DWORD kWriteRights = 0
+#define WRITE_RIGHT(mask, what) | (mask)
+#include "protected_folder.def"
+    ;
 // Rights that let someone rename or delete what a folder holds, or change
 // who may.
 constexpr DWORD kReplaceRights = FILE_DELETE_CHILD | DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_ALL;
@@ -17,3 +20,7 @@ constexpr DWORD kReplaceRights = FILE_DELETE_CHILD | DELETE | WRITE_DAC | WRITE_
 // of reading the security, or ERROR_ACCESS_DENIED with who may.
 [[nodiscard]] DWORD CheckFolderIsAdministrators(const std::wstring& folder, DWORD rights,
                                                 std::wstring* who);
+// The same for an owner and a DACL as a security descriptor holds them
+// (dacl nullptr: none), without reading a folder.
+[[nodiscard]] DWORD CheckSecurityIsAdministrators(PSID owner, const ACL* dacl, DWORD rights,
+                                                  std::wstring* who);
