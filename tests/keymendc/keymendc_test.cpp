@@ -706,7 +706,8 @@ struct DeploymentRow {
 
 const DeploymentRow kDeploymentRows[] = {
     {L"check --deployment intune-detection", false, 1, "Found: ", false},
-    {L"check --deployment intune-detection", true, 1618, "Busy: ", true},
+    {L"check --deployment intune-detection", true, 1, "Busy: ", false},
+    {L"check --deployment configmgr-app-detection", true, 0, "", false},
     {L"check --deployment configmgr-discovery", false, 0, "Found: ", false},
     {L"check --deployment configmgr-app-detection", false, 0, "", false},
     {L"repair --deployment configmgr-remediation --backup C:\\keymendc-tests\\deployment", false, 0,
