@@ -22,10 +22,16 @@ struct Row {
     Error error;
 };
 
+struct Other {
+    Deployment deployment;
+    int exitCode;
+    Error error;
+};
+
 constexpr Tool kTools[] = {
 #define DEPLOYMENT(id, name, command) {Deployment::id, name, command},
 #define ROW(deployment, outcome, exitCode, output, error)
-#define OTHER_OUTCOME(exitCode)
+#define OTHER_OUTCOME(deployment, exitCode, error)
 #include "deployment_table.def"
 #undef DEPLOYMENT
 #undef ROW
@@ -36,22 +42,22 @@ constexpr Row kRows[] = {
 #define DEPLOYMENT(id, name, command)
 #define ROW(deployment, outcome, exitCode, output, error) \
     {Deployment::deployment, outcome, exitCode, Output::output, Error::error},
-#define OTHER_OUTCOME(exitCode)
+#define OTHER_OUTCOME(deployment, exitCode, error)
 #include "deployment_table.def"
 #undef DEPLOYMENT
 #undef ROW
 #undef OTHER_OUTCOME
 };
 
-constexpr int kOtherOutcomeExitCode =
+constexpr Other kOthers[] = {
 #define DEPLOYMENT(id, name, command)
 #define ROW(deployment, outcome, exitCode, output, error)
-#define OTHER_OUTCOME(exitCode) exitCode
+#define OTHER_OUTCOME(deployment, exitCode, error) {Deployment::deployment, exitCode, Error::error},
 #include "deployment_table.def"
 #undef DEPLOYMENT
 #undef ROW
 #undef OTHER_OUTCOME
-    ;
+};
 
 const Tool& ToolOf(Deployment deployment) {
     for (const Tool& tool : kTools) {
@@ -60,6 +66,15 @@ const Tool& ToolOf(Deployment deployment) {
         }
     }
     return kTools[0];  // unreachable: a test holds every enumerator to a line
+}
+
+const Other& OtherOf(Deployment deployment) {
+    for (const Other& other : kOthers) {
+        if (other.deployment == deployment) {
+            return other;
+        }
+    }
+    return kOthers[0];  // unreachable: a test holds every enumerator to a line
 }
 
 const Row* RowOf(Deployment deployment, const std::string& outcome) {
@@ -175,7 +190,7 @@ const char* DeploymentCommand(Deployment deployment) {
 }
 
 std::vector<int> ListedExitCodes(Deployment deployment) {
-    std::vector<int> codes{kOtherOutcomeExitCode};
+    std::vector<int> codes{OtherOf(deployment).exitCode};
     for (const Row& row : kRows) {
         if (row.deployment == deployment) {
             codes.push_back(row.exitCode);
@@ -195,11 +210,19 @@ DeploymentView ViewFor(Deployment deployment, const RunSummary& run) {
         run.command == DeploymentCommand(deployment) ? RowOf(deployment, outcome) : nullptr;
     DeploymentView view;
     if (row == nullptr) {
-        view.exitCode = kOtherOutcomeExitCode;
-        view.output = CutReport(run);
-        view.error = Line("No row for " + run.command + " outcome \"" + run.outcome +
-                          "\" (exit code " + std::to_string(run.exitCode) + ") under " +
-                          DeploymentName(deployment) + ": " + run.summary);
+        const Other& other = OtherOf(deployment);
+        std::string line = Line("No row for " + run.command + " outcome \"" + run.outcome +
+                                "\" (exit code " + std::to_string(run.exitCode) + ") under " +
+                                DeploymentName(deployment) + ": " + run.summary);
+        view.exitCode = other.exitCode;
+        if (other.error == Error::Reason) {
+            view.output = CutReport(run);
+            view.error = line;
+        } else {
+            RunSummary told = run;
+            told.text = line + run.text;
+            view.output = CutReport(told);
+        }
         return view;
     }
     view.exitCode = row->exitCode;

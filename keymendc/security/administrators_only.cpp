@@ -2,16 +2,38 @@
 
 #include <sddl.h>
 
+#include <cstddef>
+
 #include "local_memory.h"
 
 namespace {
 
-// SYSTEM, Administrators and TrustedInstaller; CREATOR OWNER stands for no
-// one on the object itself, OWNER RIGHTS for its owner, who is checked.
 constexpr const wchar_t* kTrustedSids[] = {
-    L"S-1-5-18", L"S-1-5-32-544", L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464",
-    L"S-1-3-0",  L"S-1-3-4",
+#define TRUSTED_SID(sid, who) L"" sid,
+#include "protected_folder.def"
 };
+constexpr BYTE kGrantingAces[] = {
+#define GRANTING_ACE(type) type,
+#include "protected_folder.def"
+};
+constexpr BYTE kDenyingAces[] = {
+#define DENYING_ACE(type) type,
+#include "protected_folder.def"
+};
+constexpr BYTE kSkippedAceFlags = 0
+#define SKIPPED_ACE_FLAG(flag) | (flag)
+#include "protected_folder.def"
+    ;
+
+template <std::size_t N>
+bool IsOneOf(BYTE value, const BYTE (&values)[N]) {
+    for (BYTE each : values) {
+        if (each == value) {
+            return true;
+        }
+    }
+    return false;
+}
 
 std::wstring SidText(PSID sid) {
     wchar_t* text = nullptr;
@@ -21,6 +43,24 @@ std::wstring SidText(PSID sid) {
     LocalMemory<> hold(text);
     return text;
 }
+
+}  // namespace
+
+// "BUILTIN\Users (S-1-5-32-545)", or the SID alone.
+std::wstring AccountName(PSID sid) {
+    wchar_t name[256];
+    wchar_t domain[256];
+    DWORD nameChars = 256;
+    DWORD domainChars = 256;
+    SID_NAME_USE use;
+    if (!LookupAccountSidW(nullptr, sid, name, &nameChars, domain, &domainChars, &use)) {
+        return SidText(sid);
+    }
+    std::wstring account = domain[0] != L'\0' ? std::wstring(domain) + L"\\" + name : name;
+    return account + L" (" + SidText(sid) + L")";
+}
+
+namespace {
 
 // The user running keymendc has administrator rights already.
 bool IsRunningUser(PSID sid) {
@@ -52,61 +92,42 @@ bool IsTrusted(PSID sid) {
 // The rights an entry grants and to whom; false for an entry that grants
 // nothing (a denial). An entry of a kind not known here grants everything.
 bool Grants(const ACE_HEADER* header, DWORD* mask, PSID* sid) {
-    switch (header->AceType) {
-        case ACCESS_ALLOWED_ACE_TYPE:
-        case ACCESS_ALLOWED_CALLBACK_ACE_TYPE: {
-            // Both begin with the header, the mask and the SID.
-            auto* allowed = reinterpret_cast<const ACCESS_ALLOWED_ACE*>(header);
-            *mask = allowed->Mask;
-            *sid = const_cast<DWORD*>(&allowed->SidStart);
-            return true;
-        }
-        case ACCESS_DENIED_ACE_TYPE:
-        case ACCESS_DENIED_OBJECT_ACE_TYPE:
-        case ACCESS_DENIED_CALLBACK_ACE_TYPE:
-        case ACCESS_DENIED_CALLBACK_OBJECT_ACE_TYPE:
-            return false;
-        default:
-            *mask = GENERIC_ALL;
-            *sid = nullptr;
-            return true;
+    if (IsOneOf(header->AceType, kGrantingAces)) {
+        // Each begins with the header, the mask and the SID.
+        auto* allowed = reinterpret_cast<const ACCESS_ALLOWED_ACE*>(header);
+        *mask = allowed->Mask;
+        *sid = const_cast<DWORD*>(&allowed->SidStart);
+        return true;
     }
+    if (IsOneOf(header->AceType, kDenyingAces)) {
+        return false;
+    }
+    *mask = GENERIC_ALL;
+    *sid = nullptr;
+    return true;
 }
 
 }  // namespace
 
-std::wstring AccountName(PSID sid) {
-    wchar_t name[256];
-    wchar_t domain[256];
-    DWORD nameChars = 256;
-    DWORD domainChars = 256;
-    SID_NAME_USE use;
-    if (!LookupAccountSidW(nullptr, sid, name, &nameChars, domain, &domainChars, &use)) {
-        return SidText(sid);
-    }
-    std::wstring account = domain[0] != L'\0' ? std::wstring(domain) + L"\\" + name : name;
-    return account + L" (" + SidText(sid) + L")";
-}
-
-DWORD CheckOnlyAdministratorsMay(PSID owner, PACL dacl, DWORD rights, std::wstring* who) {
+DWORD CheckSecurityIsAdministrators(PSID owner, const ACL* dacl, DWORD rights, std::wstring* who) {
     // An owner may rewrite the DACL whenever it likes.
     if (owner == nullptr || !IsTrusted(owner)) {
         *who = owner == nullptr ? L"no owner" : L"its owner " + AccountName(owner);
         return ERROR_ACCESS_DENIED;
     }
     if (dacl == nullptr) {
-        *who = L"everyone (there is no DACL)";
+        *who = L"everyone (the folder has no DACL)";
         return ERROR_ACCESS_DENIED;
     }
     for (DWORD index = 0; index < dacl->AceCount; ++index) {
         void* entry = nullptr;
-        if (!GetAce(dacl, index, &entry)) {
+        if (!GetAce(const_cast<ACL*>(dacl), index, &entry)) {
             return GetLastError();
         }
         auto* header = static_cast<const ACE_HEADER*>(entry);
         DWORD mask = 0;
         PSID sid = nullptr;
-        if ((header->AceFlags & INHERIT_ONLY_ACE) != 0 || !Grants(header, &mask, &sid)) {
+        if ((header->AceFlags & kSkippedAceFlags) != 0 || !Grants(header, &mask, &sid)) {
             continue;
         }
         if ((mask & rights) != 0 && (sid == nullptr || !IsTrusted(sid))) {

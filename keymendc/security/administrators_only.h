@@ -9,13 +9,13 @@
 
 // 0 when owner is trusted and no allow entry that applies to the object
 // itself (inherit-only entries do not) grants anyone else any of rights;
-// otherwise ERROR_ACCESS_DENIED with who. Trusted: SYSTEM, Administrators,
-// TrustedInstaller, the user running keymendc, and OWNER RIGHTS (the
-// owner, who is checked) and CREATOR OWNER (no one, on the object itself).
-// An owner may rewrite the DACL whenever it likes; a missing DACL lets
-// everyone in; an entry of a kind not known here counts as granting all.
-[[nodiscard]] DWORD CheckOnlyAdministratorsMay(PSID owner, PACL dacl, DWORD rights,
-                                               std::wstring* who);
+// otherwise ERROR_ACCESS_DENIED with who. Who is trusted and which entries
+// grant is protected_folder.def's, which the deployment scripts share: the
+// user running keymendc besides. An owner may rewrite the DACL whenever it
+// likes; a missing DACL (nullptr) lets everyone in; an entry of a kind not
+// known there counts as granting all.
+[[nodiscard]] DWORD CheckSecurityIsAdministrators(PSID owner, const ACL* dacl, DWORD rights,
+                                                  std::wstring* who);
 
 // "BUILTIN\Users (S-1-5-32-545)", or the SID alone.
 std::wstring AccountName(PSID sid);

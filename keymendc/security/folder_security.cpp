@@ -16,5 +16,5 @@ DWORD CheckFolderIsAdministrators(const std::wstring& folder, DWORD rights, std:
         return result;
     }
     LocalMemory<> hold(descriptor);
-    return CheckOnlyAdministratorsMay(owner, dacl, rights, who);
+    return CheckSecurityIsAdministrators(owner, dacl, rights, who);
 }

@@ -5,9 +5,14 @@
 
 #include <string>
 
-// Rights that let someone put a file of their own into a folder.
-constexpr DWORD kWriteRights = FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD | DELETE |
-                               WRITE_DAC | WRITE_OWNER | GENERIC_ALL | GENERIC_WRITE;
+#include "administrators_only.h"
+
+// Rights that let someone put a file of their own into a folder
+// (protected_folder.def, which the deployment scripts share).
+constexpr DWORD kWriteRights = 0
+#define WRITE_RIGHT(mask, what) | (mask)
+#include "protected_folder.def"
+    ;
 // Rights that let someone rename or delete what a folder holds, or change
 // who may.
 constexpr DWORD kReplaceRights = FILE_DELETE_CHILD | DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_ALL;

@@ -33,7 +33,7 @@ DWORD CheckTrusted(HKEY key, const wchar_t* name, std::wstring* who) {
     }
     LocalMemory<> hold(descriptor);
     std::wstring whom;
-    result = CheckOnlyAdministratorsMay(owner, dacl, kKeyWriteRights, &whom);
+    result = CheckSecurityIsAdministrators(owner, dacl, kKeyWriteRights, &whom);
     if (result == ERROR_ACCESS_DENIED) {
         *who = std::wstring(name) + L" may be changed by " + whom;
     }

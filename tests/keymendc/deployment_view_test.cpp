@@ -46,11 +46,13 @@ TEST(DeploymentView, EachToolSeesEachOutcomeAsItsTableSays) {
         {D::IntuneDetection, "found", true, 1, Text, false},
         {D::IntuneDetection, "found", false, 1, Text, false},  // the remediation can help
         {D::IntuneDetection, "not-found", true, 0, Text, false},
-        {D::IntuneDetection, "not-found", false, 1011, Text, true},
-        {D::IntuneDetection, "incomplete", false, 1011, Text, true},
-        {D::IntuneDetection, "no-rights", true, 2, Text, true},
-        {D::IntuneDetection, "installer-busy", true, 1618, Text, true},
-        {D::IntuneDetection, "hive-left-loaded", true, 170, Text, true},
+        // Every state but clean is 1, nothing on standard error: the
+        // remediation runs and shows it.
+        {D::IntuneDetection, "not-found", false, 1, Text, false},
+        {D::IntuneDetection, "incomplete", false, 1, Text, false},
+        {D::IntuneDetection, "no-rights", true, 1, Text, false},
+        {D::IntuneDetection, "installer-busy", true, 1, Text, false},
+        {D::IntuneDetection, "hive-left-loaded", true, 1, Text, false},
         {D::IntuneRemediation, "removed", true, 0, Text, false},
         {D::IntuneRemediation, "removed", false, 1011, Text, true},
         {D::IntuneRemediation, "not-found", true, 0, Text, false},
@@ -83,7 +85,8 @@ TEST(DeploymentView, EachToolSeesEachOutcomeAsItsTableSays) {
         {D::ConfigMgrAppDetection, "not-found", false, 1011, SummaryLine, true},
         {D::ConfigMgrAppDetection, "incomplete", false, 1011, SummaryLine, true},
         {D::ConfigMgrAppDetection, "no-rights", true, 2, SummaryLine, true},
-        {D::ConfigMgrAppDetection, "installer-busy", true, 1618, SummaryLine, false},
+        // Not installed: the install meets it too, ends with 1618, retried soon.
+        {D::ConfigMgrAppDetection, "installer-busy", true, 0, None, false},
         {D::ConfigMgrAppDetection, "hive-left-loaded", true, 170, SummaryLine, true},
     };
     for (const Case& c : cases) {
@@ -98,24 +101,39 @@ TEST(DeploymentView, EachToolSeesEachOutcomeAsItsTableSays) {
     }
 }
 
-TEST(DeploymentView, AnOutcomeWithoutARowIsAnErrorThatNamesIt) {
-    const RunSummary runs[] = {
-        MakeRun("check", "new-in-a-later-keymendc"),
-        MakeRun("check", "removed"),  // a repair outcome under a check deployment
-        MakeRun("repair", "found"),
-        MakeRun("repair", "not-found"),  // the other command's run, whatever its outcome
+TEST(DeploymentView, AnOutcomeWithoutARowIsAFailureThatNamesIt) {
+    struct Other {
+        Deployment tool;
+        RunSummary run;
+        int exitCode;
+        bool onError;  // the line on standard error, else first in the output
     };
-    const Deployment tools[] = {Deployment::IntuneDetection, Deployment::IntuneDetection,
-                                Deployment::ConfigMgrAppDetection, Deployment::ConfigMgrDiscovery};
-    for (std::size_t i = 0; i < 4; ++i) {
-        DeploymentView view = ViewFor(tools[i], runs[i]);
-        EXPECT_EQ(view.exitCode, 1359) << runs[i].outcome;
-        EXPECT_EQ(view.output, runs[i].text);
-        EXPECT_NE(view.error.find("\"" + runs[i].outcome + "\" (exit code 42) under " +
-                                  DeploymentName(tools[i])),
-                  std::string::npos)
-            << view.error;
-        EXPECT_EQ(view.error.find('\n'), view.error.size() - 1) << view.error;
+    const Other others[] = {
+        {Deployment::ConfigMgrDiscovery, MakeRun("check", "new-in-a-later-keymendc"), 1359, true},
+        // a repair outcome under a check deployment
+        {Deployment::IntuneDetection, MakeRun("check", "removed"), 1, false},
+        {Deployment::ConfigMgrAppDetection, MakeRun("repair", "found"), 1359, true},
+        // the other command's run, whatever its outcome
+        {Deployment::IntuneDetection, MakeRun("repair", "not-found"), 1, false},
+        {Deployment::IntuneRemediation, MakeRun("check", "found"), 1359, true},
+    };
+    for (const Other& other : others) {
+        DeploymentView view = ViewFor(other.tool, other.run);
+        std::string where = std::string(DeploymentName(other.tool)) + " " + other.run.outcome;
+        const std::string& line = other.onError ? view.error : view.output;
+        EXPECT_EQ(view.exitCode, other.exitCode) << where;
+        EXPECT_EQ(line.rfind("No row for " + other.run.command + " outcome \"" + other.run.outcome +
+                                 "\" (exit code 42) under " + DeploymentName(other.tool),
+                             0),
+                  0u)
+            << where << ": " << line;
+        if (other.onError) {
+            EXPECT_EQ(view.output, other.run.text) << where;
+            EXPECT_EQ(view.error.find('\n'), view.error.size() - 1) << view.error;
+        } else {
+            EXPECT_EQ(view.output.substr(view.output.find('\n') + 1), other.run.text) << where;
+            EXPECT_EQ(view.error, "") << where;
+        }
     }
 }
 

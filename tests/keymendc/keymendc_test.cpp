@@ -7,12 +7,15 @@
 #include <windows.h>
 
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <sstream>
 #include <vector>
 
 #include "e2e/system_state.h"
+#include "folder_security.h"
 #include "keymendc_run.h"
 #include "support/planted_dlls.h"
 #include "support/win32_live_area.h"
@@ -477,6 +480,45 @@ TEST_F(KeymendcBackup, EachRefusalDeletesNothing) {
     }
 }
 
+// Each row of the folder security that keymendc and the deployment scripts
+// judge alike, read through SDDL: Wine keeps no DACL of its own on a folder.
+TEST(KeymendcFolderSecurity, EachRowIsJudgedAsItSays) {
+    std::ifstream rows(KEYMENDC_PROTECTED_FOLDERS);
+    ASSERT_TRUE(rows) << KEYMENDC_PROTECTED_FOLDERS;
+    int count = 0;
+    for (std::string line; std::getline(rows, line);) {
+        std::istringstream fields(line);
+        std::string verdict, named, sddl;
+        if (!(fields >> verdict >> named >> sddl) || verdict[0] == '#') {
+            continue;
+        }
+        ++count;
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(
+            sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr))
+            << sddl;
+        PSID owner = nullptr;
+        PACL dacl = nullptr;
+        BOOL present = FALSE;
+        BOOL defaulted = FALSE;
+        GetSecurityDescriptorOwner(descriptor, &owner, &defaulted);
+        GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted);
+        std::wstring who;
+        DWORD result =
+            CheckSecurityIsAdministrators(owner, present ? dacl : nullptr, kWriteRights, &who);
+        LocalFree(descriptor);
+        std::string expected = named == "owner"     ? "its owner"
+                               : named == "no-dacl" ? "no DACL"
+                                                    : named;
+        EXPECT_EQ(result, verdict == "accepted" ? 0u : 5u) << line << "\n" << WideToUtf8(who);
+        if (verdict == "refused") {
+            EXPECT_NE(WideToUtf8(who).find(expected), std::string::npos) << line << "\n"
+                                                                         << WideToUtf8(who);
+        }
+    }
+    EXPECT_GE(count, 10);
+}
+
 // Windows Installer's mutex in each state keymendc may meet it.
 enum class MutexState { Owned, OpenOnly, Abandoned, Denied };
 
@@ -711,7 +753,8 @@ struct DeploymentRow {
 
 const DeploymentRow kDeploymentRows[] = {
     {L"check --deployment intune-detection", false, 1, "Found: ", false},
-    {L"check --deployment intune-detection", true, 1618, "Busy: ", true},
+    {L"check --deployment intune-detection", true, 1, "Busy: ", false},
+    {L"check --deployment configmgr-app-detection", true, 0, "", false},
     {L"check --deployment configmgr-discovery", false, 0, "Found: ", false},
     {L"check --deployment configmgr-app-detection", false, 0, "", false},
     {L"repair --deployment configmgr-remediation --backup C:\\keymendc-tests\\deployment", false, 0,
