@@ -100,27 +100,38 @@ WCHAR* MakeRoom(KeyName* name, std::size_t chars) {
     return name->text + used + 1;
 }
 
-// The kernel name of root\path; an empty path names root itself.
-// ERROR_FILENAME_EXCED_RANGE: no key can bear it. The 8-bit path is read in
-// the ANSI code page, as RegOpenKeyExA reads it.
-LONG ExpectedNameA(HKEY root, const char* path, KeyName* name) {
-    LONG result = NameOfRoot(root, name);
+// A path's length in UTF-16 units, and the path in them. The 8-bit path is
+// read in the ANSI code page, as RegOpenKeyExA reads it.
+std::size_t WideLength(const char* path) {
     int bytes = path == nullptr ? 0 : static_cast<int>(std::strlen(path));
-    if (result != ERROR_SUCCESS || bytes == 0) {
-        return result;
-    }
-    int chars = MultiByteToWideChar(CP_ACP, 0, path, bytes, nullptr, 0);
-    WCHAR* room = chars > 0 ? MakeRoom(name, static_cast<std::size_t>(chars)) : nullptr;
-    if (room == nullptr) {
-        return ERROR_FILENAME_EXCED_RANGE;
-    }
-    (void)MultiByteToWideChar(CP_ACP, 0, path, bytes, room, chars);
-    return ERROR_SUCCESS;
+    return bytes == 0
+               ? 0
+               : static_cast<std::size_t>(MultiByteToWideChar(CP_ACP, 0, path, bytes, nullptr, 0));
+}
+std::size_t WideLength(const wchar_t* path) {
+    return path == nullptr ? 0 : std::wcslen(path);
+}
+void Widen(const char* path, WCHAR* room, std::size_t chars) {
+    (void)MultiByteToWideChar(CP_ACP, 0, path, static_cast<int>(std::strlen(path)), room,
+                              static_cast<int>(chars));
+}
+void Widen(const wchar_t* path, WCHAR* room, std::size_t chars) {
+    std::wmemcpy(room, path, chars);
 }
 
-LONG ExpectedNameW(HKEY root, const wchar_t* path, KeyName* name) {
+LONG OpenKey(HKEY root, const char* path, DWORD options, REGSAM access, HKEY* key) {
+    return RegOpenKeyExA(root, path, options, access, key);
+}
+LONG OpenKey(HKEY root, const wchar_t* path, DWORD options, REGSAM access, HKEY* key) {
+    return RegOpenKeyExW(root, path, options, access, key);
+}
+
+// The kernel name of root\path; an empty path names root itself.
+// ERROR_FILENAME_EXCED_RANGE: no key can bear it.
+template <typename Char>
+LONG ExpectedName(HKEY root, const Char* path, KeyName* name) {
     LONG result = NameOfRoot(root, name);
-    std::size_t chars = path == nullptr ? 0 : std::wcslen(path);
+    std::size_t chars = WideLength(path);
     if (result != ERROR_SUCCESS || chars == 0) {
         return result;
     }
@@ -128,7 +139,7 @@ LONG ExpectedNameW(HKEY root, const wchar_t* path, KeyName* name) {
     if (room == nullptr) {
         return ERROR_FILENAME_EXCED_RANGE;
     }
-    std::wmemcpy(room, path, chars);
+    Widen(path, room, chars);
     return ERROR_SUCCESS;
 }
 
@@ -168,8 +179,22 @@ LONG HoldToName(HKEY key, const KeyName& expected, REGSAM access) {
     return (access & KEY_QUERY_VALUE) != 0 ? RefuseLink(key) : ERROR_SUCCESS;
 }
 
-LONG Keep(HeldKey& opened, const KeyName& expected, REGSAM access, HKEY* key) {
-    LONG result = HoldToName(opened.get(), expected, access);
+template <typename Char>
+LONG OpenAsNamed(HKEY root, const Char* path, REGSAM access, HKEY* key) {
+    if (IsRootItself(root, path == nullptr || path[0] == 0)) {
+        return OpenKey(root, path, 0, access, key);
+    }
+    KeyName expected;
+    LONG result = ExpectedName(root, path, &expected);
+    if (result != ERROR_SUCCESS) {
+        return result;
+    }
+    HeldKey opened;
+    result = OpenKey(root, path, REG_OPTION_OPEN_LINK, access, opened.receive());
+    if (result != ERROR_SUCCESS) {
+        return result;
+    }
+    result = HoldToName(opened.get(), expected, access);
     if (result == ERROR_SUCCESS) {
         *key = opened.release();
     }
@@ -179,31 +204,11 @@ LONG Keep(HeldKey& opened, const KeyName& expected, REGSAM access, HKEY* key) {
 }  // namespace
 
 LONG OpenKeyAsNamedA(HKEY root, const char* path, REGSAM access, HKEY* key) {
-    if (IsRootItself(root, path == nullptr || path[0] == '\0')) {
-        return RegOpenKeyExA(root, path, 0, access, key);
-    }
-    KeyName expected;
-    LONG result = ExpectedNameA(root, path, &expected);
-    if (result != ERROR_SUCCESS) {
-        return result;
-    }
-    HeldKey opened;
-    result = RegOpenKeyExA(root, path, REG_OPTION_OPEN_LINK, access, opened.receive());
-    return result == ERROR_SUCCESS ? Keep(opened, expected, access, key) : result;
+    return OpenAsNamed(root, path, access, key);
 }
 
 LONG OpenKeyAsNamedW(HKEY root, const wchar_t* path, REGSAM access, HKEY* key) {
-    if (IsRootItself(root, path == nullptr || path[0] == L'\0')) {
-        return RegOpenKeyExW(root, path, 0, access, key);
-    }
-    KeyName expected;
-    LONG result = ExpectedNameW(root, path, &expected);
-    if (result != ERROR_SUCCESS) {
-        return result;
-    }
-    HeldKey opened;
-    result = RegOpenKeyExW(root, path, REG_OPTION_OPEN_LINK, access, opened.receive());
-    return result == ERROR_SUCCESS ? Keep(opened, expected, access, key) : result;
+    return OpenAsNamed(root, path, access, key);
 }
 
 LONG DeleteKeyAsNamedA(HKEY parent, const char* child) {
