@@ -1,9 +1,11 @@
-// The engine's registry operations, answered by advapi32.
+// The engine's registry operations, answered by advapi32; under
+// HKEY_USERS, and for every deletion, through key_as_named.h.
 #include <windows.h>
 
 #include <atomic>
 
 #include "../registry.h"
+#include "key_as_named.h"
 
 namespace {
 
@@ -20,9 +22,14 @@ DWORD* AsDword(std::uint32_t* value) {
 
 }  // namespace
 
+// The engine names every key from a root. Below HKEY_USERS each user may
+// plant links; the installer data below HKEY_LOCAL_MACHINE only
+// administrators and SYSTEM may write, so its opens stay plain and the
+// search as fast as it was.
 RegResult RegistryOpenKey(RegKey root, const char* path, std::uint32_t access, RegKey* key) {
     HKEY opened = nullptr;
-    LONG result = RegOpenKeyExA(ToHkey(root), path, 0, access, &opened);
+    LONG result = root == HKEY_USERS_ROOT ? OpenKeyAsNamedA(ToHkey(root), path, access, &opened)
+                                          : RegOpenKeyExA(ToHkey(root), path, 0, access, &opened);
     if (result == ERROR_SUCCESS) {
         ++OpenHandles;
         *key = reinterpret_cast<RegKey>(opened);
@@ -44,8 +51,9 @@ RegResult RegistryQueryValue(RegKey key, const char* valueName, std::uint32_t* t
         RegQueryValueExA(ToHkey(key), valueName, nullptr, AsDword(type), data, AsDword(size)));
 }
 
+// A link is deleted as itself, wherever it is.
 RegResult RegistryDeleteKey(RegKey parent, const char* childName) {
-    return static_cast<RegResult>(RegDeleteKeyA(ToHkey(parent), childName));
+    return static_cast<RegResult>(DeleteKeyAsNamedA(ToHkey(parent), childName));
 }
 
 void RegistryCloseKey(RegKey key) {

@@ -6,6 +6,7 @@
 
 #include "backup_folder.h"
 #include "backup_text.h"
+#include "key_as_named.h"
 #include "sha256.h"
 #include "wide_digits.h"
 
@@ -101,6 +102,10 @@ DWORD AppendBackupTrees(const std::vector<std::wstring>& keys, std::wstring* tex
             return Fail(
                 read, backup,
                 L"a name a registry file cannot hold (with a NUL, CR or LF in it) at " + failedKey);
+        }
+        if (read == kErrorStoppedOnLink) {
+            return Fail(static_cast<DWORD>(read), backup,
+                        L"a registry link, which a registry file cannot hold, at " + failedKey);
         }
         if (read != ERROR_SUCCESS) {
             return Fail(static_cast<DWORD>(read), backup,

@@ -4,6 +4,7 @@
 #include <cwchar>
 #include <vector>
 
+#include "key_as_named.h"
 #include "scoped_hkey.h"
 #include "wide_digits.h"
 
@@ -126,7 +127,7 @@ LONG AppendOpenKey(HKEY key, const std::wstring& fullName, std::wstring* text,
             return ERROR_INVALID_NAME;
         }
         ScopedHkey child;
-        result = child.Open(key, name.data(), KEY_READ);
+        result = OpenKeyAsNamedW(key, name.data(), KEY_READ, child.receive());
         if (result != ERROR_SUCCESS) {
             *failedKey = childName;
             return result;
@@ -168,7 +169,7 @@ LONG AppendKeyTree(const std::wstring& rootedKey, std::wstring* text, std::wstri
         return ERROR_INVALID_PARAMETER;
     }
     ScopedHkey key;
-    LONG result = key.Open(root, rootedKey.c_str() + backslash + 1, KEY_READ);
+    LONG result = OpenKeyAsNamedW(root, rootedKey.c_str() + backslash + 1, KEY_READ, key.receive());
     if (result != ERROR_SUCCESS) {
         return result;
     }

@@ -14,7 +14,9 @@ constexpr wchar_t kBackupHeader[] = L"Windows Registry Editor Version 5.00\r\n\r
 // line. A key or value that cannot be read whole, or whose name a registry
 // file cannot hold (a NUL, CR or LF in it: ERROR_INVALID_NAME), ends the walk
 // with its error code and *failedKey naming the key; text then holds a part
-// only.
+// only. Every key is opened as key_as_named.h opens it: a registry link
+// (which a registry file cannot hold either) is never read through, and ends
+// the walk with kErrorStoppedOnLink, *failedKey naming the link.
 [[nodiscard]] LONG AppendKeyTree(const std::wstring& rootedKey, std::wstring* text,
                                  std::wstring* failedKey);
 

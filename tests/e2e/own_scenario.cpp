@@ -47,6 +47,14 @@ bool LoadOwnScenario(const std::string& path, OwnScenario* own, std::string* err
         own->seed.CreatePath(key.root, key.path);
         own->expected.CreatePath(key.root, key.path);
     }
+    for (ScenarioLink& link : scenario.links) {
+        MakeOwn(link.key);
+        MakeOwn(link.target);
+        if (!AddScenarioLink(own->seed, link, error) ||
+            !AddScenarioLink(own->expected, link, error)) {
+            return false;
+        }
+    }
     for (ScenarioKey& key : scenario.deleted) {
         MakeOwn(key);
         MemoryRegistry::NodeId node = own->expected.FindPath(key.root, key.path);

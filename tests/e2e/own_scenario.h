@@ -1,6 +1,6 @@
 // An engine scenario file made the driver's own: every SID of the scenario
 // registry is replaced by one that no other test uses, in the registry files
-// and in the directives alike.
+// and in the directives alike, link targets included.
 #pragma once
 
 #include <string>

@@ -348,6 +348,9 @@ struct BackupRefusal {
     const wchar_t* subkey = nullptr;
     const wchar_t* value = nullptr;
     bool unreadable = false;  // the subkey refuses to be read
+    // Instead: the subkey, in the product registration, is a registry link to
+    // this key of HKEY_LOCAL_MACHINE, which holds a value and a subkey.
+    const wchar_t* linkTo = nullptr;
 };
 
 std::wstring Stamp(int secondsAhead) {
@@ -407,6 +410,50 @@ std::wstring Inside(const std::wstring& top) {
     return top + L"\\backups";
 }
 
+bool PlantLink(const wchar_t* subkey, const wchar_t* target) {
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, (std::wstring(target) + L"\\Child").c_str(), 0, nullptr,
+                        0, KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS) {
+        return false;
+    }
+    RegSetValueExW(key, L"Kept", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"x"), 4);
+    RegCloseKey(key);
+    std::wstring link = PathOf(kProductKey) + L"\\" + subkey;
+    if (RegCreateKeyExW(HKEY_USERS, link.c_str(), 0, nullptr, REG_OPTION_CREATE_LINK,
+                        KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS) {
+        return false;
+    }
+    std::wstring name = std::wstring(L"\\Registry\\Machine\\") + target;
+    LONG result = RegSetValueExW(key, L"SymbolicLinkValue", 0, REG_LINK,
+                                 reinterpret_cast<const BYTE*>(name.c_str()),
+                                 static_cast<DWORD>(name.size() * sizeof(wchar_t)));
+    RegCloseKey(key);
+    return result == ERROR_SUCCESS;
+}
+
+// The link as itself, then its target: the mirror never follows a link.
+void RemoveLink(const wchar_t* subkey, const wchar_t* target) {
+    std::string error;
+    EXPECT_EQ(ForceDeleteLiveTree(HKEY_USERS_ROOT, WideToUtf8(PathOf(kProductKey) + L"\\" + subkey),
+                                  &error),
+              0u)
+        << error;
+    EXPECT_EQ(ForceDeleteLiveTree(HKEY_LOCAL_MACHINE_ROOT, WideToUtf8(target), &error), 0u)
+        << error;
+}
+
+// A key of HKEY_LOCAL_MACHINE read back, or "" for none.
+std::string MachineKeyText(const wchar_t* path) {
+    std::string text;
+    HKEY key = nullptr;
+    if (path != nullptr &&
+        RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key) == ERROR_SUCCESS) {
+        ReadBack(key, path, &text);
+        RegCloseKey(key);
+    }
+    return text;
+}
+
 const BackupRefusal kBackupRefusals[] = {
     {"folder others may write", "may be written by",
      [](const std::wstring& top) {
@@ -440,6 +487,11 @@ const BackupRefusal kBackupRefusals[] = {
     {"value name with CR", "cannot hold", Inside, L"Values", L"a\rb"},
     {"value name with LF", "cannot hold", Inside, L"Values", L"a\nb"},
     {"key that cannot be read", "cannot read", Inside, L"Locked", nullptr, true},
+    {"registry link in the tree",
+     "a registry link, which a registry file cannot hold, at HKEY_USERS\\S-1-5-21-1111111111-"
+     "2222222222-3333333333-1001\\Software\\Microsoft\\Installer\\Products\\"
+     "C5B4A39281706F5E4D3C2B1A09F8E7D6\\Lnk",
+     Inside, L"Lnk", nullptr, false, L"SOFTWARE\\KeymendTest\\Victim"},
 };
 
 TEST_F(KeymendcBackup, EachRefusalDeletesNothing) {
@@ -451,8 +503,11 @@ TEST_F(KeymendcBackup, EachRefusalDeletesNothing) {
                                      ? std::string()
                                      : WideToUtf8(PathOf(kDataKey) + L"\\" + row.subkey);
         if (row.subkey != nullptr) {
-            ASSERT_TRUE(AddName(row.subkey, row.value)) << row.name;
+            ASSERT_TRUE(row.linkTo != nullptr ? PlantLink(row.subkey, row.linkTo)
+                                              : AddName(row.subkey, row.value))
+                << row.name;
         }
+        std::string targetBefore = MachineKeyText(row.linkTo);
         if (row.unreadable) {
             ASSERT_EQ(RestrictLiveKey(HKEY_LOCAL_MACHINE_ROOT, subkeyPath, KEY_WRITE, false), 0u);
         }
@@ -469,11 +524,14 @@ TEST_F(KeymendcBackup, EachRefusalDeletesNothing) {
         EXPECT_TRUE(report["deletions"].empty()) << row.name;
         EXPECT_EQ(ReadBackBothTrees(), before) << row.name;
         EXPECT_EQ(FilesIn(folder), filesBefore) << row.name << ": a file of keymendc's was left";
+        EXPECT_EQ(MachineKeyText(row.linkTo), targetBefore) << row.name << ": the link's target";
         if (row.unreadable) {
             EXPECT_EQ(RestrictLiveKey(HKEY_LOCAL_MACHINE_ROOT, subkeyPath, KEY_ALL_ACCESS, false),
                       0u);
         }
-        if (row.subkey != nullptr) {
+        if (row.linkTo != nullptr) {
+            RemoveLink(row.subkey, row.linkTo);
+        } else if (row.subkey != nullptr) {
             RemoveName(row.subkey);
         }
         RemoveTree(top);

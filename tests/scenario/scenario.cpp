@@ -172,6 +172,14 @@ bool ApplyDirective(const std::string& keyword, const std::string& value,
         return ParseRootedKey(path, &scenario->nulKeys.back()) &&
                HoldsNul(scenario->nulKeys.back().path);
     }
+    if (keyword == "link") {
+        std::size_t arrow = value.find(" -> ");
+        scenario->links.emplace_back();
+        return arrow != std::string::npos &&
+               ParseRootedKey(value.substr(0, arrow), &scenario->links.back().key) &&
+               ParseRootedKey(value.substr(arrow + 4), &scenario->links.back().target) &&
+               !scenario->links.back().key.path.empty();
+    }
     if (keyword == "keymendc") {
         std::size_t slash = value.find(" / ");
         if (slash == std::string::npos) {
@@ -316,5 +324,36 @@ bool LoadScenarioRegistry(const Scenario& scenario, MemoryRegistry& registry, st
     for (const ScenarioKey& key : scenario.nulKeys) {
         registry.CreatePath(key.root, key.path);
     }
+    for (const ScenarioLink& link : scenario.links) {
+        if (!AddScenarioLink(registry, link, error)) {
+            return false;
+        }
+    }
     return true;
+}
+
+bool AddScenarioLink(MemoryRegistry& registry, const ScenarioLink& link, std::string* error) {
+    MemoryRegistry::NodeId node = registry.CreatePath(link.key.root, link.key.path);
+    if (!registry.Children(node).empty() || !registry.Values(node).empty()) {
+        *error = "link: a link holds nothing but its target: " + FormatRootedKey(link.key);
+        return false;
+    }
+    std::string target =
+        link.target.root == HKEY_USERS_ROOT ? "\\Registry\\User" : "\\Registry\\Machine";
+    if (!link.target.path.empty()) {
+        target += "\\" + link.target.path;
+    }
+    std::string utf16;  // scenario names are ASCII: a byte is a UTF-16 unit
+    for (char c : target) {
+        utf16 += c;
+        utf16 += '\0';
+    }
+    registry.SetValue(node, kLinkValueName, kLinkValueType, utf16);
+    return true;
+}
+
+bool IsScenarioLink(const MemoryRegistry& registry, MemoryRegistry::NodeId node) {
+    std::vector<MemoryRegistry::Value> values = registry.Values(node);
+    return values.size() == 1 && values[0].name == kLinkValueName &&
+           values[0].type == kLinkValueType;
 }

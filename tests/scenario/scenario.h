@@ -15,6 +15,8 @@
 //   ; platform: memory             runs on the in-memory registry only
 //   ; nul-key: <key>               a leaf key whose name holds a NUL, written
 //                                  <NUL>; only the native API can make it
+//   ; link: <key> -> <target key>  a registry link; only the live registry has
+//                                  them, so the in-memory runners skip it
 // What keymendc, which looks at every registration, makes of it where that
 // differs from the window's repair (run: repair):
 //   ; keymendc: <check outcome> / <repair outcome>
@@ -41,6 +43,17 @@ struct ScenarioAccess {
     ScenarioKey key;
     std::uint32_t allowed = 0;
 };
+
+// A registry link, held in a scenario's registry as the live registry shows
+// it to a read that does not follow it: a key holding nothing but its
+// target's kernel name ("\Registry\Machine\...") in SymbolicLinkValue, of
+// type REG_LINK, UTF-16LE without a terminator.
+struct ScenarioLink {
+    ScenarioKey key;
+    ScenarioKey target;
+};
+constexpr char kLinkValueName[] = "SymbolicLinkValue";
+constexpr std::uint32_t kLinkValueType = 6;
 
 struct ScenarioInjection {
     RegOperation op = RegOperation::Open;
@@ -69,7 +82,8 @@ struct Scenario {
     std::vector<ScenarioInjection> injections;
     bool memoryOnly = false;
     std::vector<ScenarioKey> nulKeys;  // paths hold their NULs
-    std::string keymendcCheck;         // empty: as the repair's outcome says
+    std::vector<ScenarioLink> links;
+    std::string keymendcCheck;  // empty: as the repair's outcome says
     std::string keymendcRepair;
     std::vector<ScenarioKey> keymendcDeleted;
     std::vector<ScenarioKey> keymendcKept;
@@ -92,6 +106,12 @@ std::vector<ScenarioKey> DeletedTrees(const Scenario& scenario, bool byKeymendc)
 bool ParseRootedKey(const std::string& text, ScenarioKey* key);
 std::string FormatRootedKey(const ScenarioKey& key);
 
-// Loads every registry file of the scenario into registry; false with the
-// loader's message on a malformed file.
+// Loads every registry file of the scenario into registry, then its NUL keys
+// and links; false with the loader's message on a malformed file.
 bool LoadScenarioRegistry(const Scenario& scenario, MemoryRegistry& registry, std::string* error);
+
+// Makes link.key the link; false when the registry gives it anything else.
+bool AddScenarioLink(MemoryRegistry& registry, const ScenarioLink& link, std::string* error);
+
+// The node holds a link, as AddScenarioLink makes one.
+bool IsScenarioLink(const MemoryRegistry& registry, MemoryRegistry::NodeId node);

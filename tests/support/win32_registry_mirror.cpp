@@ -1,13 +1,17 @@
 #include "support/win32_registry_mirror.h"
 
 #include <windows.h>
-// After windows.h, which it needs.
+// After windows.h, which they need.
 #include <sddl.h>
+#include <winternl.h>
 
 #include <cstdio>
 #include <cstring>
 
+#include "scenario/scenario.h"
 #include "support/win32_counted_names.h"
+
+extern "C" NTSTATUS NTAPI NtDeleteKey(HANDLE key);
 
 namespace {
 
@@ -15,7 +19,9 @@ HKEY ToHkey(RegKey key) {
     return reinterpret_cast<HKEY>(key);
 }
 
-// Closes on every path out.
+// Closes on every path out. A link as the last component is opened as
+// itself, never followed: a test reads a link back as a link, and its
+// cleanup deletes the link, never its target.
 class LiveKey {
   public:
     LiveKey() = default;
@@ -28,12 +34,14 @@ class LiveKey {
     LiveKey& operator=(const LiveKey&) = delete;
 
     RegResult Open(HKEY parent, const std::string& path, REGSAM access) {
-        return static_cast<RegResult>(RegOpenKeyExA(parent, path.c_str(), 0, access, &key_));
+        return static_cast<RegResult>(
+            RegOpenKeyExA(parent, path.c_str(), REG_OPTION_OPEN_LINK, access, &key_));
     }
-    RegResult Create(HKEY parent, const std::string& path) {
-        return static_cast<RegResult>(RegCreateKeyExA(parent, path.c_str(), 0, nullptr,
-                                                      REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
-                                                      nullptr, &key_, nullptr));
+    // A link gets its target from the SymbolicLinkValue written next.
+    RegResult Create(HKEY parent, const std::string& path, bool link) {
+        DWORD options = link ? REG_OPTION_CREATE_LINK : REG_OPTION_NON_VOLATILE;
+        return static_cast<RegResult>(RegCreateKeyExA(parent, path.c_str(), 0, nullptr, options,
+                                                      KEY_ALL_ACCESS, nullptr, &key_, nullptr));
     }
     HKEY get() const { return key_; }
 
@@ -88,7 +96,7 @@ RegResult WriteKey(const MemoryRegistry& source, MemoryRegistry::NodeId node, HK
             continue;
         }
         LiveKey childKey;
-        RegResult result = childKey.Create(key, name);
+        RegResult result = childKey.Create(key, name, IsScenarioLink(source, child));
         if (result != REG_OK) {
             *error = Describe("RegCreateKeyExA", path + "\\" + name, result);
             return result;
@@ -236,6 +244,18 @@ RegResult GetSecurity(RegKey root, const std::string& path, SECURITY_INFORMATION
 // Everyone may do anything: the key is about to go.
 constexpr char kOpenToAll[] = "D:(A;;KA;;;WD)";
 
+// RegDeleteKeyA would delete a link's target: deleted through a handle to
+// the key itself instead.
+RegResult DeleteItself(HKEY parent, const std::string& name) {
+    LiveKey key;
+    RegResult result = key.Open(parent, name, DELETE);
+    if (result != REG_OK) {
+        return result;
+    }
+    NTSTATUS status = NtDeleteKey(key.get());
+    return status == 0 ? REG_OK : static_cast<RegResult>(RtlNtStatusToDosError(status));
+}
+
 RegResult ForceDelete(HKEY parent, const std::string& name, const std::string& path,
                       std::string* error) {
     {
@@ -286,9 +306,9 @@ RegResult ForceDelete(HKEY parent, const std::string& name, const std::string& p
             return result;
         }
     }
-    result = static_cast<RegResult>(RegDeleteKeyA(parent, name.c_str()));
+    result = DeleteItself(parent, name);
     if (result != REG_OK && result != REG_ERROR_FILE_NOT_FOUND) {
-        *error = Describe("RegDeleteKeyA", path, result);
+        *error = Describe("NtDeleteKey", path, result);
         return result;
     }
     return REG_OK;
@@ -340,7 +360,7 @@ RegResult WriteLiveTree(const MemoryRegistry& source, MemoryRegistry::NodeId nod
     CountedLeaf leaf;
     if (IsCountedLeaf(path, &leaf)) {
         LiveKey parent;
-        RegResult result = parent.Create(ToHkey(root), leaf.parent);
+        RegResult result = parent.Create(ToHkey(root), leaf.parent, false);
         if (result != REG_OK) {
             *error = Describe("RegCreateKeyExA", leaf.parent, result);
             return result;
@@ -348,7 +368,7 @@ RegResult WriteLiveTree(const MemoryRegistry& source, MemoryRegistry::NodeId nod
         return WriteCountedLeaf(source, node, parent.get(), leaf.name, leaf.parent, error);
     }
     LiveKey key;
-    RegResult result = key.Create(ToHkey(root), path);
+    RegResult result = key.Create(ToHkey(root), path, IsScenarioLink(source, node));
     if (result != REG_OK) {
         *error = Describe("RegCreateKeyExA", path, result);
         return result;

@@ -15,7 +15,9 @@
 bool LiveKeyExists(RegKey root, const std::string& path);
 
 // Creates root\path and copies node's values and everything below it. Value
-// bytes and types are written exactly, unterminated strings included.
+// bytes and types are written exactly, unterminated strings included. A key
+// holding a scenario's link (IsScenarioLink) is made a live link. Every
+// other call here opens a link as itself and never follows it.
 RegResult WriteLiveTree(const MemoryRegistry& source, MemoryRegistry::NodeId node, RegKey root,
                         const std::string& path, std::string* error);
 
