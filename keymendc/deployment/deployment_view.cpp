@@ -30,33 +30,18 @@ struct Other {
 
 constexpr Tool kTools[] = {
 #define DEPLOYMENT(id, name, command) {Deployment::id, name, command},
-#define ROW(deployment, outcome, exitCode, output, error)
-#define OTHER_OUTCOME(deployment, exitCode, error)
 #include "deployment_table.def"
-#undef DEPLOYMENT
-#undef ROW
-#undef OTHER_OUTCOME
 };
 
 constexpr Row kRows[] = {
-#define DEPLOYMENT(id, name, command)
 #define ROW(deployment, outcome, exitCode, output, error) \
     {Deployment::deployment, outcome, exitCode, Output::output, Error::error},
-#define OTHER_OUTCOME(deployment, exitCode, error)
 #include "deployment_table.def"
-#undef DEPLOYMENT
-#undef ROW
-#undef OTHER_OUTCOME
 };
 
 constexpr Other kOthers[] = {
-#define DEPLOYMENT(id, name, command)
-#define ROW(deployment, outcome, exitCode, output, error)
 #define OTHER_OUTCOME(deployment, exitCode, error) {Deployment::deployment, exitCode, Error::error},
 #include "deployment_table.def"
-#undef DEPLOYMENT
-#undef ROW
-#undef OTHER_OUTCOME
 };
 
 const Tool& ToolOf(Deployment deployment) {
