@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+#include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -95,6 +98,36 @@ TEST(OutcomeRules, EachRowDecidesItsOutcome) {
         EXPECT_STREQ(OutcomeName(decision.outcome), row.outcome) << row.name;
         EXPECT_EQ(decision.exitCode, row.exitCode) << row.name;
         EXPECT_STREQ(OutcomeName(decision.beneath), row.beneath) << row.name;
+    }
+}
+
+// The exit codes the docs show, from the table file, are those the rules give.
+TEST(OutcomeRules, TheTableFileListsTheRulesExitCodes) {
+    struct Listed {
+        int code;
+        const char* outcomes;
+    };
+    const Listed listed[] = {
+#define EXIT(code, outcomes, check, repair, advice) {code, outcomes},
+#include "deployment_table.def"
+    };
+    std::map<std::string, int> ruled;
+    for (const OutcomeRow& row : kOutcomeRows) {
+        OutcomeDecision decision = DecideOutcome(row.facts);
+        ruled[OutcomeName(decision.outcome)] = decision.exitCode;
+    }
+    std::set<std::string> inTable;
+    for (const Listed& row : listed) {
+        std::istringstream words(row.outcomes);
+        for (std::string outcome; words >> outcome;) {
+            if (outcome != "-") {
+                EXPECT_EQ(ruled[outcome], row.code) << outcome;
+                inTable.insert(outcome);
+            }
+        }
+    }
+    for (const auto& [outcome, code] : ruled) {
+        EXPECT_EQ(inTable.count(outcome), 1u) << outcome << " (" << code << ") is not in the table";
     }
 }
 
