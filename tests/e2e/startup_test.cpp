@@ -243,7 +243,7 @@ TEST(BuildYear, IsCountedInLocalTime) {
 TEST(PlantedDlls, NoneIsLoadedFromTheProgramsFolder) {
     OwnScenario own;
     std::string error;
-    ASSERT_TRUE(LoadOwnScenario(KEYMEND_SCENARIO_DIR "/repair/damaged_product_is_removed.reg", &own,
+    ASSERT_TRUE(LoadOwnScenario(ScenarioDir() + "/repair/damaged_product_is_removed.reg", &own,
                                 &error))
         << error;
     LiveArea live;

@@ -3,6 +3,8 @@
 #include <fstream>
 #include <iterator>
 
+#include "support/test_paths.h"
+
 namespace {
 
 constexpr DWORD kPatience = 60000;
@@ -49,7 +51,7 @@ ProgramRun RunProgram(const std::wstring& program, const std::wstring& arguments
 }
 
 ProgramRun RunKeymendc(const std::wstring& arguments) {
-    return RunProgram(L"" KEYMENDC_EXE, arguments);
+    return RunProgram(TestPathW(KEYMENDC_EXE), arguments);
 }
 
 ProgramRun RunRegExe(const std::wstring& arguments) {

@@ -175,7 +175,7 @@ TEST_P(KeymendcScenario, CheckThenRepair) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Scenarios, KeymendcScenario,
-                         ::testing::ValuesIn(ListScenarioFiles(KEYMEND_SCENARIO_DIR)),
+                         ::testing::ValuesIn(ListScenarioFiles(ScenarioDir())),
                          ScenarioTestName);
 
 }  // namespace

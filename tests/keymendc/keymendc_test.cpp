@@ -20,6 +20,7 @@
 #include "support/planted_dlls.h"
 #include "support/win32_live_area.h"
 #include "support/win32_registry_mirror.h"
+#include "support/test_paths.h"
 
 namespace {
 
@@ -168,7 +169,7 @@ class DamagedRegistration : public ::testing::Test {
   protected:
     void SetUp() override {
         Scenario scenario;
-        scenario.registryFiles = {KEYMEND_SCENARIO_DIR "/base/damaged_product.reg"};
+        scenario.registryFiles = {ScenarioDir() + "/base/damaged_product.reg"};
         MemoryRegistry seed;
         std::string error;
         ASSERT_TRUE(LoadScenarioRegistry(scenario, seed, &error)) << error;
@@ -541,8 +542,8 @@ TEST_F(KeymendcBackup, EachRefusalDeletesNothing) {
 // Each row of the folder security that keymendc and the deployment scripts
 // judge alike, read through SDDL: Wine keeps no DACL of its own on a folder.
 TEST(KeymendcFolderSecurity, EachRowIsJudgedAsItSays) {
-    std::ifstream rows(KEYMENDC_PROTECTED_FOLDERS);
-    ASSERT_TRUE(rows) << KEYMENDC_PROTECTED_FOLDERS;
+    std::ifstream rows(TestPath(KEYMENDC_PROTECTED_FOLDERS));
+    ASSERT_TRUE(rows) << TestPath(KEYMENDC_PROTECTED_FOLDERS);
     int count = 0;
     for (std::string line; std::getline(rows, line);) {
         std::istringstream fields(line);
@@ -691,7 +692,7 @@ struct PlantedRow {
 using KeymendcPlantedDlls = DamagedRegistration;
 
 TEST_F(KeymendcPlantedDlls, NoneIsLoadedFromTheProgramsFolder) {
-    PlantedDlls planted(EmptyFolder(L"planted"), L"" KEYMENDC_EXE);
+    PlantedDlls planted(EmptyFolder(L"planted"), TestPathW(KEYMENDC_EXE));
     ASSERT_EQ(planted.error(), "");
     std::wstring backups = EmptyFolder(L"planted backups");
     const PlantedRow rows[] = {
@@ -719,8 +720,7 @@ struct PerMachineRow {
 TEST(KeymendcPerMachine, RemovedOnlyWhenAsked) {
     Scenario scenario;
     std::string error;
-    ASSERT_TRUE(ReadScenario(KEYMEND_SCENARIO_DIR
-                             "/repair/installed_for_all_users_is_keymendcs_own.reg",
+    ASSERT_TRUE(ReadScenario(ScenarioDir() + "/repair/installed_for_all_users_is_keymendcs_own.reg",
                              &scenario, &error))
         << error;
     MemoryRegistry seed;

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "support/test_paths.h"
+
 namespace {
 
 // Loaded after start-up by a program like ours on Windows 7 to 11, and not
@@ -54,7 +56,7 @@ PlantedDlls::PlantedDlls(const std::wstring& folder, const std::wstring& program
     static const wchar_t kNativeFirst[] = L"native,builtin";
     for (const wchar_t* name : kNames) {
         std::wstring dll = folder + L"\\" + name + L".dll";
-        if (!CopyFileW(L"" LOAD_RECORDER_DLL, dll.c_str(), FALSE)) {
+        if (!CopyFileW(TestPathW(LOAD_RECORDER_DLL).c_str(), dll.c_str(), FALSE)) {
             error_ = "cannot plant " + Narrow(dll);
         }
         RegSetValueExW(overrides, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(kNativeFirst),
