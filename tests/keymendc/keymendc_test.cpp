@@ -18,9 +18,9 @@
 #include "folder_security.h"
 #include "keymendc_run.h"
 #include "support/planted_dlls.h"
+#include "support/test_paths.h"
 #include "support/win32_live_area.h"
 #include "support/win32_registry_mirror.h"
-#include "support/test_paths.h"
 
 namespace {
 
@@ -209,7 +209,9 @@ void RemoveTree(const std::wstring& folder) {
                 continue;
             }
             std::wstring path = folder + L"\\" + name;
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+                RemoveDirectoryW(path.c_str());  // the link itself, never what it names
+            } else if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
                 RemoveTree(path);
             } else {
                 DeleteFileW(path.c_str());
@@ -220,10 +222,31 @@ void RemoveTree(const std::wstring& folder) {
     RemoveDirectoryW(folder.c_str());
 }
 
+DWORD CreateFolderWithDacl(const std::wstring& path, const wchar_t* sddl) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor,
+                                                         nullptr);
+    PACL dacl = nullptr;
+    BOOL present = FALSE;
+    BOOL defaulted = FALSE;
+    GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted);
+    DWORD result = CreateDirectoryW(path.c_str(), nullptr) ? ERROR_SUCCESS : GetLastError();
+    if (result == ERROR_SUCCESS) {
+        result =
+            SetNamedSecurityInfoW(const_cast<wchar_t*>(path.c_str()), SE_FILE_OBJECT,
+                                  DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                                  nullptr, nullptr, dacl, nullptr);
+    }
+    LocalFree(descriptor);
+    return result;
+}
+
 // On the prefix's own drive: a folder of the host above the build tree may
-// let others write (/tmp does), which keymendc would rightly refuse.
+// let others write (/tmp does), which keymendc would rightly refuse. Closed
+// to all but SYSTEM and Administrators: Windows' C:\ passes on to a new
+// folder every user's right to add to it.
 std::wstring EmptyFolder(const wchar_t* name) {
-    CreateDirectoryW(L"C:\\keymendc-tests", nullptr);
+    CreateFolderWithDacl(L"C:\\keymendc-tests", L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)");
     std::wstring folder = std::wstring(L"C:\\keymendc-tests\\") + name;
     RemoveTree(folder);
     return folder;
@@ -250,25 +273,6 @@ std::string Sddl(const std::wstring& path) {
 
 bool EveryoneMayAccess(const std::wstring& path) {
     return Sddl(path).find(";WD)") != std::string::npos;
-}
-
-DWORD CreateFolderWithDacl(const std::wstring& path, const wchar_t* sddl) {
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor,
-                                                         nullptr);
-    PACL dacl = nullptr;
-    BOOL present = FALSE;
-    BOOL defaulted = FALSE;
-    GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted);
-    DWORD result = CreateDirectoryW(path.c_str(), nullptr) ? ERROR_SUCCESS : GetLastError();
-    if (result == ERROR_SUCCESS) {
-        result =
-            SetNamedSecurityInfoW(const_cast<wchar_t*>(path.c_str()), SE_FILE_OBJECT,
-                                  DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
-                                  nullptr, nullptr, dacl, nullptr);
-    }
-    LocalFree(descriptor);
-    return result;
 }
 
 std::string Sha256Of(const std::string& bytes) {
@@ -470,14 +474,23 @@ const BackupRefusal kBackupRefusals[] = {
          return parent + L"\\closed\\backups";
      }},
     {"path through a reparse point", "reparse point",
-     [](const std::wstring&) {
+     [](const std::wstring& top) {
+         // Wine shows only a Unix symbolic link as a reparse point, not its own: the
+         // build (or CI, in the bundle's work folder) makes that one beforehand.
          wchar_t full[MAX_PATH];
          GetFullPathNameW(L"reparse-link", MAX_PATH, full, nullptr);
-         DWORD attributes = GetFileAttributesW(full);
+         std::wstring link = full;
+         if (!IsWine()) {
+             link = top + L"\\link";
+             CreateFolderWithDacl(top + L"\\target", L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)");
+             EXPECT_TRUE(CreateSymbolicLinkW(link.c_str(), L"target", SYMBOLIC_LINK_FLAG_DIRECTORY))
+                 << GetLastError();
+         }
+         DWORD attributes = GetFileAttributesW(link.c_str());
          EXPECT_TRUE(attributes != INVALID_FILE_ATTRIBUTES &&
                      (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
              << "the test's link is missing";
-         return std::wstring(full) + L"\\backups";
+         return link + L"\\backups";
      }},
     {"temporary name taken", "exists already",
      [](const std::wstring& top) { return PlantNames(top + L"\\taken", L".partial"); }},
@@ -610,11 +623,13 @@ class InstallerMutex {
                 break;
             }
             case MutexState::Denied: {
-                // Owned by SYSTEM: Wine lets an owner open its objects whatever the DACL says.
+                // Owned by SYSTEM under Wine, which lets an owner open its objects whatever
+                // the DACL says; Windows gives an owner no SYNCHRONIZE, and lets no
+                // administrator name SYSTEM the owner.
                 SECURITY_ATTRIBUTES attributes{sizeof attributes, nullptr, FALSE};
                 ConvertStringSecurityDescriptorToSecurityDescriptorW(
-                    L"O:SYD:P(A;;0x1;;;WD)", SDDL_REVISION_1, &attributes.lpSecurityDescriptor,
-                    nullptr);
+                    IsWine() ? L"O:SYD:P(A;;0x1;;;WD)" : L"D:P(A;;0x1;;;WD)", SDDL_REVISION_1,
+                    &attributes.lpSecurityDescriptor, nullptr);
                 mutex_ = CreateMutexW(&attributes, FALSE, kName);
                 LocalFree(attributes.lpSecurityDescriptor);
                 break;

@@ -37,8 +37,13 @@ std::string Unescaped(std::string text) {
     return text;
 }
 
+// GoogleTest's message starts with the file and line; what follows says what.
 std::string FirstLine(const std::string& text) {
-    return text.substr(0, text.find('\n'));
+    std::size_t start = text.find('\n');
+    start = start == std::string::npos ? 0 : start + 1;
+    std::size_t end = text.find('\n', start);
+    std::string line = text.substr(start, end == std::string::npos ? end : end - start);
+    return line.empty() ? text.substr(0, text.find('\n')) : line.substr(0, 240);
 }
 
 }  // namespace
