@@ -257,12 +257,14 @@ int wmain(int argc, wchar_t** argv) {
         reports.push_back(xml);
     }
 
-    summary.Line("Platform answers (question: answer here; Wine's):");
+    summary.Line("Platform answers (question: answer here; Wine's, - where Wine cannot show it):");
     std::string differences;
     for (const PlatformAnswer& answer : answers) {
-        bool differs = answer.answer != answer.wineAnswer;
-        summary.Line(std::string(differs ? "  DIFFERS " : "  same    ") + answer.program + ": " +
-                     answer.question + ": " + answer.answer + "; Wine: " + answer.wineAnswer);
+        bool windowsOnly = answer.wineAnswer == "-";
+        bool differs = !windowsOnly && answer.answer != answer.wineAnswer;
+        summary.Line(std::string(differs ? "  DIFFERS " : windowsOnly ? "  Windows " : "  same    ") +
+                     answer.program + ": " + answer.question + ": " + answer.answer + "; Wine: " +
+                     answer.wineAnswer);
         properties.push_back(
             {"answer: " + answer.question, answer.answer + " (Wine: " + answer.wineAnswer + ")"});
         if (differs) {

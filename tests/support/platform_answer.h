@@ -11,5 +11,6 @@
 // lands in the test's XML) and as one line on standard output:
 //   KEYMEND-PLATFORM-ANSWER<TAB>question<TAB>answer<TAB>wineAnswer
 // Call it inside a test; none of the texts may hold a tab or a line break.
+// A wineAnswer of "-" says that Wine cannot show it (the scripts' test).
 void RecordPlatformAnswer(const std::string& question, const std::string& answer,
                           const std::string& wineAnswer);
