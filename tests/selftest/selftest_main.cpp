@@ -4,6 +4,7 @@
 // answered otherwise than Wine does.
 //
 //   keymend-selftest --this-machine-is-disposable [--report FOLDER] [--only NAME,...]
+//                    [--skip NAME,...]
 //
 // It refuses without that argument: the tests change HKEY_LOCAL_MACHINE,
 // create test users and load their registries. Each program cleans up what
@@ -57,7 +58,25 @@ struct Options {
     bool disposable = false;
     std::wstring report;
     std::vector<std::string> only;
+    std::vector<std::string> skip;  // reported as skipped, with the option as reason
 };
+
+void AddNames(const std::wstring& list, std::vector<std::string>* names) {
+    std::string text = Narrow(list) + ",";
+    for (std::size_t start = 0, comma; (comma = text.find(',', start)) != std::string::npos;
+         start = comma + 1) {
+        names->push_back(text.substr(start, comma - start));
+    }
+}
+
+bool Named(const std::vector<std::string>& names, const char* name) {
+    for (const std::string& listed : names) {
+        if (listed == name) {
+            return true;
+        }
+    }
+    return false;
+}
 
 bool ParseOptions(int argc, wchar_t** argv, Options* options) {
     for (int i = 1; i < argc; ++i) {
@@ -67,28 +86,14 @@ bool ParseOptions(int argc, wchar_t** argv, Options* options) {
         } else if (argument == L"--report" && i + 1 < argc) {
             options->report = argv[++i];
         } else if (argument == L"--only" && i + 1 < argc) {
-            std::string names = Narrow(argv[++i]) + ",";
-            for (std::size_t start = 0, comma;
-                 (comma = names.find(',', start)) != std::string::npos; start = comma + 1) {
-                options->only.push_back(names.substr(start, comma - start));
-            }
+            AddNames(argv[++i], &options->only);
+        } else if (argument == L"--skip" && i + 1 < argc) {
+            AddNames(argv[++i], &options->skip);
         } else {
             return false;
         }
     }
     return true;
-}
-
-bool Selected(const Options& options, const char* name) {
-    if (options.only.empty()) {
-        return true;
-    }
-    for (const std::string& wanted : options.only) {
-        if (wanted == name) {
-            return true;
-        }
-    }
-    return false;
 }
 
 // Why program cannot run here; empty when it can.
@@ -171,7 +176,7 @@ int wmain(int argc, wchar_t** argv) {
     if (!ParseOptions(argc, argv, &options)) {
         std::fprintf(stderr,
                      "usage: keymend-selftest --this-machine-is-disposable [--report FOLDER] "
-                     "[--only NAME,...]\n");
+                     "[--only NAME,...] [--skip NAME,...]\n");
         return 87;
     }
     if (!options.disposable) {
@@ -204,11 +209,13 @@ int wmain(int argc, wchar_t** argv) {
     std::vector<ProgramReport> reports;
     std::vector<PlatformAnswer> answers;
     for (const TestProgram& program : kTestPrograms) {
-        if (!Selected(options, program.name)) {
+        if (!options.only.empty() && !Named(options.only, program.name)) {
             continue;
         }
         OwnCase verdict{std::string(program.name) + " ran", "", ""};
-        verdict.skipped = SkipReason(program, facts, powershell);
+        verdict.skipped = Named(options.skip, program.name)
+                              ? std::string("left out by --skip")
+                              : SkipReason(program, facts, powershell);
         if (!verdict.skipped.empty()) {
             summary.Line(std::string(program.name) + ": skipped: " + verdict.skipped);
             own.push_back(verdict);
@@ -262,9 +269,11 @@ int wmain(int argc, wchar_t** argv) {
     for (const PlatformAnswer& answer : answers) {
         bool windowsOnly = answer.wineAnswer == "-";
         bool differs = !windowsOnly && answer.answer != answer.wineAnswer;
-        summary.Line(std::string(differs ? "  DIFFERS " : windowsOnly ? "  Windows " : "  same    ") +
-                     answer.program + ": " + answer.question + ": " + answer.answer + "; Wine: " +
-                     answer.wineAnswer);
+        summary.Line(std::string(differs       ? "  DIFFERS "
+                                 : windowsOnly ? "  Windows "
+                                               : "  same    ") +
+                     answer.program + ": " + answer.question + ": " + answer.answer +
+                     "; Wine: " + answer.wineAnswer);
         properties.push_back(
             {"answer: " + answer.question, answer.answer + " (Wine: " + answer.wineAnswer + ")"});
         if (differs) {
