@@ -54,6 +54,52 @@ ProgramRun RunKeymendc(const std::wstring& arguments) {
     return RunProgram(TestPathW(KEYMENDC_EXE), arguments);
 }
 
+bool RunKeymendcOnConsole(const std::wstring& arguments, ProgramRun* run) {
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE screen =
+        CreateConsoleScreenBuffer(GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  &inherit, CONSOLE_TEXTMODE_BUFFER, nullptr);
+    // Wide and tall enough that nothing scrolls away.
+    constexpr SHORT kWidth = 240;
+    constexpr SHORT kHeight = 32000;
+    if (screen == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    if (!SetConsoleScreenBufferSize(screen, COORD{kWidth, kHeight})) {
+        CloseHandle(screen);
+        return false;
+    }
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = screen;
+    startup.hStdError = screen;
+    std::wstring program = TestPathW(KEYMENDC_EXE);
+    std::wstring commandLine = L"\"" + program + L"\" " + arguments;
+    PROCESS_INFORMATION process = {};
+    if (CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr,
+                       nullptr, &startup, &process)) {
+        if (WaitForSingleObject(process.hProcess, kPatience) != WAIT_OBJECT_0) {
+            TerminateProcess(process.hProcess, 0xFFFFFFFF);
+        }
+        GetExitCodeProcess(process.hProcess, &run->exitCode);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+    std::wstring line(kWidth, L' ');
+    std::wstring shown;
+    for (SHORT row = 0; row < kHeight; ++row) {
+        DWORD read = 0;
+        ReadConsoleOutputCharacterW(screen, &line[0], kWidth, COORD{0, row}, &read);
+        std::size_t end = line.find_last_not_of(L' ');
+        shown += (end == std::wstring::npos ? std::wstring() : line.substr(0, end + 1)) + L"\n";
+    }
+    CloseHandle(screen);
+    run->out = WideToUtf8(shown.substr(0, shown.find_last_not_of(L'\n') + 1));
+    return true;
+}
+
 ProgramRun RunRegExe(const std::wstring& arguments) {
     wchar_t system[MAX_PATH];
     GetSystemDirectoryW(system, MAX_PATH);

@@ -18,6 +18,7 @@
 #include "folder_security.h"
 #include "keymendc_run.h"
 #include "support/planted_dlls.h"
+#include "support/platform_answer.h"
 #include "support/test_paths.h"
 #include "support/win32_live_area.h"
 #include "support/win32_registry_mirror.h"
@@ -804,6 +805,24 @@ TEST(KeymendcManyUsers, EveryRegistrationAndTheWholeOutput) {
     EXPECT_EQ(listed, static_cast<std::size_t>(kUsers));
     EXPECT_EQ(LastLine(check.out).rfind("Found: 300 damaged Brelix 1.11 registrations;", 0), 0u)
         << LastLine(check.out);
+    // The same on a console, where Windows 7 refuses one write of more than 64 KB.
+    ProgramRun console;
+    bool onConsole = RunKeymendcOnConsole(L"check", &console);
+    RecordPlatformAnswer("a console screen buffer of 240 x 32000 characters for keymendc",
+                         onConsole ? "yes" : "no", "no");
+    ASSERT_TRUE(onConsole || IsWine()) << "no console screen buffer";
+    if (onConsole) {
+        EXPECT_EQ(console.exitCode, 1u);
+        std::size_t shown = 0;
+        for (std::size_t at = 0; (at = console.out.find("User (SID):", at)) != std::string::npos;
+             ++at) {
+            ++shown;
+        }
+        EXPECT_EQ(shown, static_cast<std::size_t>(kUsers));
+        EXPECT_EQ(LastLine(console.out).rfind("Found: 300 damaged Brelix 1.11 registrations;", 0),
+                  0u)
+            << LastLine(console.out);
+    }
 
     ProgramRun repair = RunKeymendc(L"repair --json");
     EXPECT_EQ(repair.exitCode, 0u);
