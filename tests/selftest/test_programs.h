@@ -15,9 +15,17 @@ struct TestProgram {
     unsigned minutes;  // time limit
 };
 
+// clang-format off
 inline constexpr TestProgram kTestPrograms[] = {
-    {"pe_image_tests", Needs::Nothing, 5},       {"keymendc_pe_tests", Needs::Nothing, 5},
-    {"wine_scenario_tests", Needs::Nothing, 30}, {"keymendc_tests", Needs::Nothing, 30},
-    {"keymendc_hive_tests", Needs::Nothing, 15}, {"wine_robustness_tests", Needs::Nothing, 60},
-    {"keymend_e2e", Needs::Desktop, 45},         {"deploy-test.ps1", Needs::PowerShell, 45},
+    {"pe_image_tests", Needs::Nothing, 5},
+    {"keymendc_pe_tests", Needs::Nothing, 5},
+    // First of those that change the registry: it also removes what a hive
+    // test that was stopped left (marks, profiles), which would spoil the others.
+    {"keymendc_hive_tests", Needs::Nothing, 15},
+    {"wine_scenario_tests", Needs::Nothing, 30},
+    {"keymendc_tests", Needs::Nothing, 30},
+    {"wine_robustness_tests", Needs::Nothing, 60},
+    {"keymend_e2e", Needs::Desktop, 45},
+    {"deploy-test.ps1", Needs::PowerShell, 45},
 };
+// clang-format on
