@@ -416,6 +416,26 @@ std::wstring Inside(const std::wstring& top) {
     return top + L"\\backups";
 }
 
+// The status of NtQueryKey(KeyNameInformation) on HKEY_USERS\\path opened as
+// itself with DELETE alone.
+std::string KeyNameStatus(const std::wstring& path) {
+    HKEY key = nullptr;
+    LONG opened = RegOpenKeyExW(HKEY_USERS, path.c_str(), REG_OPTION_OPEN_LINK, DELETE, &key);
+    if (opened != ERROR_SUCCESS) {
+        return "open failed with " + std::to_string(opened);
+    }
+    using NtQueryKeyCall = LONG(NTAPI*)(HANDLE, int, void*, ULONG, ULONG*);
+    auto query = reinterpret_cast<NtQueryKeyCall>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryKey")));
+    alignas(8) unsigned char name[2048];
+    ULONG bytes = 0;
+    LONG status = query(key, 3 /* KeyNameInformation */, name, sizeof name, &bytes);
+    RegCloseKey(key);
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08lx", static_cast<unsigned long>(status));
+    return text;
+}
+
 bool PlantLink(const wchar_t* subkey, const wchar_t* target) {
     HKEY key = nullptr;
     if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, (std::wstring(target) + L"\\Child").c_str(), 0, nullptr,
@@ -434,6 +454,18 @@ bool PlantLink(const wchar_t* subkey, const wchar_t* target) {
                                  reinterpret_cast<const BYTE*>(name.c_str()),
                                  static_cast<DWORD>(name.size() * sizeof(wchar_t)));
     RegCloseKey(key);
+    // Neither program relies on the answer: whether an open through a link
+    // from a user's registry reaches HKEY_LOCAL_MACHINE, and whether the
+    // kernel names a key opened for DELETE alone (as DeleteKeyAsNamedA does).
+    HKEY through = nullptr;
+    LONG followed = RegOpenKeyExW(HKEY_USERS, (link + L"\\Child").c_str(), 0, KEY_READ, &through);
+    if (followed == ERROR_SUCCESS) {
+        RegCloseKey(through);
+    }
+    RecordPlatformAnswer("an open through a link from HKEY_USERS\\<SID> into HKEY_LOCAL_MACHINE",
+                         std::to_string(followed), "0");
+    RecordPlatformAnswer("NtQueryKey KeyNameInformation of a key opened for DELETE alone",
+                         KeyNameStatus(link), "0x00000000");
     return result == ERROR_SUCCESS;
 }
 

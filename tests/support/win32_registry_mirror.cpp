@@ -11,6 +11,7 @@
 #include "scenario/scenario.h"
 #include "support/test_paths.h"
 #include "support/win32_counted_names.h"
+#include "support/win32_user_root.h"
 
 extern "C" NTSTATUS NTAPI NtDeleteKey(HANDLE key);
 
@@ -368,6 +369,13 @@ RegResult WriteLiveTree(const MemoryRegistry& source, MemoryRegistry::NodeId nod
         }
         return WriteCountedLeaf(source, node, parent.get(), leaf.name, leaf.parent, error);
     }
+    if (IsLoadedUserRoot(root, path)) {
+        RegResult loaded = LoadUserRoot(path);
+        if (loaded != REG_OK) {
+            *error = Describe("RegLoadKeyA", path, loaded);
+            return loaded;
+        }
+    }
     LiveKey key;
     RegResult result = key.Create(ToHkey(root), path, IsScenarioLink(source, node));
     if (result != REG_OK) {
@@ -445,6 +453,13 @@ RegResult ForceDeleteLiveTree(RegKey root, const std::string& path, std::string*
             return result;
         }
         return REG_OK;
+    }
+    if (IsLoadedUserRoot(root, path)) {
+        RegResult result = UnloadUserRoot(path);
+        if (result != REG_OK) {
+            *error = Describe("RegUnLoadKeyA", path, result);
+        }
+        return result;
     }
     return ForceDelete(ToHkey(root), path, path, error);
 }
