@@ -22,10 +22,11 @@ std::string ReadWholeFile(const wchar_t* path) {
     return std::string(std::istreambuf_iterator<char>(file), {});
 }
 
-ProgramRun RunProgram(const std::wstring& program, const std::wstring& arguments) {
-    ProgramRun run;
-    HANDLE out = CreateCatcher(L"keymendc_stdout.txt");
-    HANDLE err = CreateCatcher(L"keymendc_stderr.txt");
+// Starts program with out and err as its standard output and error and waits
+// for it; its exit code, or 0xFFFFFFFF when it could not start.
+DWORD StartAndWait(const std::wstring& program, const std::wstring& arguments, HANDLE out,
+                   HANDLE err) {
+    DWORD exitCode = 0xFFFFFFFF;
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
@@ -39,10 +40,18 @@ ProgramRun RunProgram(const std::wstring& program, const std::wstring& arguments
         if (WaitForSingleObject(process.hProcess, kPatience) != WAIT_OBJECT_0) {
             TerminateProcess(process.hProcess, 0xFFFFFFFF);
         }
-        GetExitCodeProcess(process.hProcess, &run.exitCode);
+        GetExitCodeProcess(process.hProcess, &exitCode);
         CloseHandle(process.hThread);
         CloseHandle(process.hProcess);
     }
+    return exitCode;
+}
+
+ProgramRun RunProgram(const std::wstring& program, const std::wstring& arguments) {
+    ProgramRun run;
+    HANDLE out = CreateCatcher(L"keymendc_stdout.txt");
+    HANDLE err = CreateCatcher(L"keymendc_stderr.txt");
+    run.exitCode = StartAndWait(program, arguments, out, err);
     CloseHandle(out);
     CloseHandle(err);
     run.out = ReadWholeFile(L"keymendc_stdout.txt");
@@ -69,24 +78,7 @@ bool RunKeymendcOnConsole(const std::wstring& arguments, ProgramRun* run) {
         CloseHandle(screen);
         return false;
     }
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    startup.hStdOutput = screen;
-    startup.hStdError = screen;
-    std::wstring program = TestPathW(KEYMENDC_EXE);
-    std::wstring commandLine = L"\"" + program + L"\" " + arguments;
-    PROCESS_INFORMATION process = {};
-    if (CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr,
-                       nullptr, &startup, &process)) {
-        if (WaitForSingleObject(process.hProcess, kPatience) != WAIT_OBJECT_0) {
-            TerminateProcess(process.hProcess, 0xFFFFFFFF);
-        }
-        GetExitCodeProcess(process.hProcess, &run->exitCode);
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
-    }
+    run->exitCode = StartAndWait(TestPathW(KEYMENDC_EXE), arguments, screen, screen);
     std::wstring line(kWidth, L' ');
     std::wstring shown;
     for (SHORT row = 0; row < kHeight; ++row) {

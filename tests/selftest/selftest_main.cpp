@@ -24,20 +24,13 @@
 #include "run_program.h"
 #include "system_facts.h"
 #include "test_programs.h"
+#include "utf8.h"
 
 namespace {
 
 const char kFirstLine[] =
     "KEYMEND self-test: for a disposable Windows machine only. It changes HKEY_LOCAL_MACHINE, "
     "creates test users and loads their registries.";
-
-std::string Narrow(const std::wstring& text) {
-    std::string utf8(text.size() * 3 + 1, '\0');
-    int bytes = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                    &utf8[0], static_cast<int>(utf8.size()), nullptr, nullptr);
-    utf8.resize(static_cast<std::size_t>(bytes > 0 ? bytes : 0));
-    return utf8;
-}
 
 std::wstring Widen(const std::string& ascii) {
     return std::wstring(ascii.begin(), ascii.end());
@@ -62,7 +55,7 @@ struct Options {
 };
 
 void AddNames(const std::wstring& list, std::vector<std::string>* names) {
-    std::string text = Narrow(list) + ",";
+    std::string text = Utf8(list) + ",";
     for (std::size_t start = 0, comma; (comma = text.find(',', start)) != std::string::npos;
          start = comma + 1) {
         names->push_back(text.substr(start, comma - start));
@@ -115,7 +108,7 @@ std::string SkipReason(const TestProgram& program, const SystemFacts& facts,
                 return "Windows PowerShell does not run under Wine; CI parses the script instead";
             }
             if (!Exists(powershell)) {
-                return "no Windows PowerShell at " + Narrow(powershell);
+                return "no Windows PowerShell at " + Utf8(powershell);
             }
             return "";
         case Needs::Nothing:
@@ -202,7 +195,7 @@ int wmain(int argc, wchar_t** argv) {
     summary.Line("System: " + facts.windows +
                  (facts.wine.empty() ? "" : ", under Wine " + facts.wine) + ", language " +
                  facts.language);
-    summary.Line("Report: " + Narrow(report));
+    summary.Line("Report: " + Utf8(report));
     std::vector<std::pair<std::string, std::string>> properties = {
         {"windows", facts.windows}, {"wine", facts.wine}, {"language", facts.language}};
     std::vector<OwnCase> own;

@@ -2,17 +2,11 @@
 
 #include <cstdio>
 
+#include "utf8.h"
+
 namespace {
 
 const wchar_t kCurrentVersion[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
-
-std::string Narrow(const std::wstring& text) {
-    std::string utf8(text.size() * 3 + 1, '\0');
-    int bytes = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                    &utf8[0], static_cast<int>(utf8.size()), nullptr, nullptr);
-    utf8.resize(static_cast<std::size_t>(bytes > 0 ? bytes : 0));
-    return utf8;
-}
 
 std::string ReadText(const wchar_t* name) {
     wchar_t text[256];
@@ -21,7 +15,7 @@ std::string ReadText(const wchar_t* name) {
                      &bytes) != ERROR_SUCCESS) {
         return "";
     }
-    return Narrow(text);
+    return Utf8(text);
 }
 
 DWORD ReadNumber(const wchar_t* name) {
