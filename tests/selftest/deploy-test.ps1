@@ -139,7 +139,10 @@ function Invoke-AsUser {
     $err = Join-Path $work 'user-err.txt'
     $process = Start-Process -FilePath $powershell -ArgumentList $arguments -Credential $credential `
         -LoadUserProfile -WorkingDirectory $runs -RedirectStandardOutput $out `
-        -RedirectStandardError $err -PassThru -Wait
+        -RedirectStandardError $err -PassThru
+    # A process found by its id keeps its exit code only once its handle is open.
+    [void]$process.Handle
+    $process.WaitForExit()
     return @($process.ExitCode, [IO.File]::ReadAllText($out), [IO.File]::ReadAllText($err))
 }
 
