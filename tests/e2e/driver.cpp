@@ -4,14 +4,14 @@
 
 #include <algorithm>
 
-std::wstring KeymendProgram(const char* program) {
-    std::wstring path = Widen(program);
-    for (wchar_t& c : path) {
-        if (c == L'/') {
-            c = L'\\';
-        }
-    }
-    return path;
+#include "support/test_paths.h"
+
+std::wstring KeymendProgram(const char* bundled, const char* built) {
+    return TestPathW(bundled, built);
+}
+
+std::wstring KeymendProgram() {
+    return KeymendProgram(KEYMEND_EXE);
 }
 
 std::wstring Widen(const std::string& utf8) {

@@ -10,9 +10,11 @@
 #include "keymend_process.h"
 #include "support/recording_reporter.h"
 
-// The KEYMEND.EXE of this build, or one of its test builds, as a Windows
-// path.
-std::wstring KeymendProgram(const char* program = KEYMEND_EXE);
+// The KEYMEND.EXE of this build, or one of its test builds (its name in the
+// self-test bundle and its path in the tree, support/test_paths.h), as a
+// Windows path.
+std::wstring KeymendProgram(const char* bundled, const char* built);
+std::wstring KeymendProgram();
 
 std::wstring Widen(const std::string& utf8);
 std::string Narrow(const std::wstring& text);

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "driver.h"
 #include "expected_texts.h"
 #include "system_state.h"
 
@@ -50,6 +51,6 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "a KEYMEND.EXE runs in this Wine prefix already; end it first\n");
         return 1;
     }
-    ForgetReportedVersion();
+    ForgetReportedVersion(KeymendProgram());
     return RUN_ALL_TESTS();
 }

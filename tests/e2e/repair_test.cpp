@@ -71,7 +71,7 @@ std::string TestName(const ::testing::TestParamInfo<std::string>& info) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Engine, RepairScenario,
-                         ::testing::ValuesIn(ListScenarioFiles(KEYMEND_SCENARIO_DIR "/repair")),
+                         ::testing::ValuesIn(ListScenarioFiles(ScenarioDir() + "/repair")),
                          TestName);
 
 }  // namespace

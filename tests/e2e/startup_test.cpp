@@ -63,7 +63,7 @@ void ExpectEndsWithoutWindow(const KeymendProcess& keymend, DWORD expected) {
 class OlderWindows : public ::testing::TestWithParam<StartCase> {};
 
 TEST_P(OlderWindows, IsRefusedWithExitCode1) {
-    ReportedAsWindowsVista vista;
+    ReportedAsWindowsVista vista(KeymendProgram());
     ASSERT_TRUE(vista.active());
     const UiTexts& texts = TextsOf(GetParam().language.value_or(SystemLanguage()));
     KeymendProcess keymend(KeymendProgram(), GetParam().arguments);
@@ -80,7 +80,7 @@ INSTANTIATE_TEST_SUITE_P(Switches, OlderWindows,
 // Diagnostic mode goes on past the version refusal and skips the rights
 // test: the window opens although the driver list is not writable.
 TEST(OlderWindowsInDiagnosticMode, OpensTheWindowWithoutTheRightsTest) {
-    ReportedAsWindowsVista vista;
+    ReportedAsWindowsVista vista(KeymendProgram());
     DriverListReadOnly readOnly;
     ASSERT_TRUE(vista.active() && readOnly.active());
     const UiTexts& texts = TextsOf(SystemLanguage());
@@ -243,8 +243,8 @@ TEST(BuildYear, IsCountedInLocalTime) {
 TEST(PlantedDlls, NoneIsLoadedFromTheProgramsFolder) {
     OwnScenario own;
     std::string error;
-    ASSERT_TRUE(LoadOwnScenario(KEYMEND_SCENARIO_DIR "/repair/damaged_product_is_removed.reg", &own,
-                                &error))
+    ASSERT_TRUE(
+        LoadOwnScenario(ScenarioDir() + "/repair/damaged_product_is_removed.reg", &own, &error))
         << error;
     LiveArea live;
     ASSERT_TRUE(live.Seed(own.seed, &error)) << error;

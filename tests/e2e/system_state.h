@@ -4,21 +4,23 @@
 
 #include <string>
 
-// Wine reports Windows 6.0 (Vista) to every process named KEYMEND.EXE.
+// KEYMEND.EXE is told it runs on Windows 6.0 (Vista): under Wine every
+// process of that name, on Windows the build under test (a compatibility layer).
 class ReportedAsWindowsVista {
   public:
-    ReportedAsWindowsVista();
+    explicit ReportedAsWindowsVista(const std::wstring& program);
     ~ReportedAsWindowsVista();
     ReportedAsWindowsVista(const ReportedAsWindowsVista&) = delete;
     ReportedAsWindowsVista& operator=(const ReportedAsWindowsVista&) = delete;
     bool active() const { return active_; }
 
   private:
+    std::wstring program_;
     bool active_ = false;
 };
 
 // Undoes a setting that an earlier, interrupted run may have left behind.
-void ForgetReportedVersion();
+void ForgetReportedVersion(const std::wstring& program);
 
 // The driver list key grants reading only, as it does to a user who is not
 // an administrator.

@@ -8,7 +8,7 @@
 
 namespace {
 
-const std::string kDamagedMachine = KEYMEND_SCENARIO_DIR "/repair/damaged_product_is_removed.reg";
+const std::string kDamagedMachine = ScenarioDir() + "/repair/damaged_product_is_removed.reg";
 
 int YearOfLastWrite(const std::wstring& path) {
     HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -223,7 +223,8 @@ struct SwitchCase {
     const wchar_t* arguments;
     Language language;
     Language templateLanguage;  // of the buttons and the explanation
-    const char* program;
+    const char* bundled;        // and built: the program, as support/test_paths.h finds it
+    const char* built;
     const char* name;
 };
 
@@ -253,7 +254,8 @@ TEST_P(LanguageSwitch, DecidesEveryText) {
     texts.execute = templateTexts.execute;
     texts.cancel = templateTexts.cancel;
     texts.instruction = templateTexts.instruction;
-    KeymendProcess keymend(KeymendProgram(GetParam().program), GetParam().arguments);
+    KeymendProcess keymend(KeymendProgram(GetParam().bundled, GetParam().built),
+                           GetParam().arguments);
     HWND main = keymend.WaitForMainWindow();
     ASSERT_NE(main, nullptr);
     ExpectReadyWindow(main, texts);

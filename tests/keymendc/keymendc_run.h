@@ -17,6 +17,12 @@ ProgramRun RunProgram(const std::wstring& program, const std::wstring& arguments
 ProgramRun RunKeymendc(const std::wstring& arguments);
 ProgramRun RunRegExe(const std::wstring& arguments);
 
+// keymendc with a console screen buffer of its own as standard output and
+// error, as in a command prompt; what the buffer shows afterwards, line by
+// line without trailing blanks, in run->out. False when no such buffer can
+// be made (Wine's console, without a window, cannot size one).
+bool RunKeymendcOnConsole(const std::wstring& arguments, ProgramRun* run);
+
 // The last line of text, without its CRLF.
 std::string LastLine(const std::string& text);
 

@@ -175,7 +175,6 @@ TEST_P(KeymendcScenario, CheckThenRepair) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Scenarios, KeymendcScenario,
-                         ::testing::ValuesIn(ListScenarioFiles(KEYMEND_SCENARIO_DIR)),
-                         ScenarioTestName);
+                         ::testing::ValuesIn(ListScenarioFiles(ScenarioDir())), ScenarioTestName);
 
 }  // namespace

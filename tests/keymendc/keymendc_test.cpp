@@ -18,6 +18,8 @@
 #include "folder_security.h"
 #include "keymendc_run.h"
 #include "support/planted_dlls.h"
+#include "support/platform_answer.h"
+#include "support/test_paths.h"
 #include "support/win32_live_area.h"
 #include "support/win32_registry_mirror.h"
 
@@ -168,7 +170,7 @@ class DamagedRegistration : public ::testing::Test {
   protected:
     void SetUp() override {
         Scenario scenario;
-        scenario.registryFiles = {KEYMEND_SCENARIO_DIR "/base/damaged_product.reg"};
+        scenario.registryFiles = {ScenarioDir() + "/base/damaged_product.reg"};
         MemoryRegistry seed;
         std::string error;
         ASSERT_TRUE(LoadScenarioRegistry(scenario, seed, &error)) << error;
@@ -208,7 +210,9 @@ void RemoveTree(const std::wstring& folder) {
                 continue;
             }
             std::wstring path = folder + L"\\" + name;
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+                RemoveDirectoryW(path.c_str());  // the link itself, never what it names
+            } else if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
                 RemoveTree(path);
             } else {
                 DeleteFileW(path.c_str());
@@ -219,10 +223,31 @@ void RemoveTree(const std::wstring& folder) {
     RemoveDirectoryW(folder.c_str());
 }
 
+DWORD CreateFolderWithDacl(const std::wstring& path, const wchar_t* sddl) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor,
+                                                         nullptr);
+    PACL dacl = nullptr;
+    BOOL present = FALSE;
+    BOOL defaulted = FALSE;
+    GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted);
+    DWORD result = CreateDirectoryW(path.c_str(), nullptr) ? ERROR_SUCCESS : GetLastError();
+    if (result == ERROR_SUCCESS) {
+        result =
+            SetNamedSecurityInfoW(const_cast<wchar_t*>(path.c_str()), SE_FILE_OBJECT,
+                                  DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                                  nullptr, nullptr, dacl, nullptr);
+    }
+    LocalFree(descriptor);
+    return result;
+}
+
 // On the prefix's own drive: a folder of the host above the build tree may
-// let others write (/tmp does), which keymendc would rightly refuse.
+// let others write (/tmp does), which keymendc would rightly refuse. Closed
+// to all but SYSTEM and Administrators: Windows' C:\ passes on to a new
+// folder every user's right to add to it.
 std::wstring EmptyFolder(const wchar_t* name) {
-    CreateDirectoryW(L"C:\\keymendc-tests", nullptr);
+    CreateFolderWithDacl(L"C:\\keymendc-tests", L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)");
     std::wstring folder = std::wstring(L"C:\\keymendc-tests\\") + name;
     RemoveTree(folder);
     return folder;
@@ -249,25 +274,6 @@ std::string Sddl(const std::wstring& path) {
 
 bool EveryoneMayAccess(const std::wstring& path) {
     return Sddl(path).find(";WD)") != std::string::npos;
-}
-
-DWORD CreateFolderWithDacl(const std::wstring& path, const wchar_t* sddl) {
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor,
-                                                         nullptr);
-    PACL dacl = nullptr;
-    BOOL present = FALSE;
-    BOOL defaulted = FALSE;
-    GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted);
-    DWORD result = CreateDirectoryW(path.c_str(), nullptr) ? ERROR_SUCCESS : GetLastError();
-    if (result == ERROR_SUCCESS) {
-        result =
-            SetNamedSecurityInfoW(const_cast<wchar_t*>(path.c_str()), SE_FILE_OBJECT,
-                                  DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
-                                  nullptr, nullptr, dacl, nullptr);
-    }
-    LocalFree(descriptor);
-    return result;
 }
 
 std::string Sha256Of(const std::string& bytes) {
@@ -410,6 +416,26 @@ std::wstring Inside(const std::wstring& top) {
     return top + L"\\backups";
 }
 
+// The status of NtQueryKey(KeyNameInformation) on HKEY_USERS\\path opened as
+// itself with DELETE alone.
+std::string KeyNameStatus(const std::wstring& path) {
+    HKEY key = nullptr;
+    LONG opened = RegOpenKeyExW(HKEY_USERS, path.c_str(), REG_OPTION_OPEN_LINK, DELETE, &key);
+    if (opened != ERROR_SUCCESS) {
+        return "open failed with " + std::to_string(opened);
+    }
+    using NtQueryKeyCall = LONG(NTAPI*)(HANDLE, int, void*, ULONG, ULONG*);
+    auto query = reinterpret_cast<NtQueryKeyCall>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryKey")));
+    alignas(8) unsigned char name[2048];
+    ULONG bytes = 0;
+    LONG status = query(key, 3 /* KeyNameInformation */, name, sizeof name, &bytes);
+    RegCloseKey(key);
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08lx", static_cast<unsigned long>(status));
+    return text;
+}
+
 bool PlantLink(const wchar_t* subkey, const wchar_t* target) {
     HKEY key = nullptr;
     if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, (std::wstring(target) + L"\\Child").c_str(), 0, nullptr,
@@ -428,6 +454,18 @@ bool PlantLink(const wchar_t* subkey, const wchar_t* target) {
                                  reinterpret_cast<const BYTE*>(name.c_str()),
                                  static_cast<DWORD>(name.size() * sizeof(wchar_t)));
     RegCloseKey(key);
+    // Neither program relies on the answer: whether an open through a link
+    // from a user's registry reaches HKEY_LOCAL_MACHINE, and whether the
+    // kernel names a key opened for DELETE alone (as DeleteKeyAsNamedA does).
+    HKEY through = nullptr;
+    LONG followed = RegOpenKeyExW(HKEY_USERS, (link + L"\\Child").c_str(), 0, KEY_READ, &through);
+    if (followed == ERROR_SUCCESS) {
+        RegCloseKey(through);
+    }
+    RecordPlatformAnswer("an open through a link from HKEY_USERS\\<SID> into HKEY_LOCAL_MACHINE",
+                         std::to_string(followed), "0");
+    RecordPlatformAnswer("NtQueryKey KeyNameInformation of a key opened for DELETE alone",
+                         KeyNameStatus(link), "0x00000000");
     return result == ERROR_SUCCESS;
 }
 
@@ -469,14 +507,23 @@ const BackupRefusal kBackupRefusals[] = {
          return parent + L"\\closed\\backups";
      }},
     {"path through a reparse point", "reparse point",
-     [](const std::wstring&) {
+     [](const std::wstring& top) {
+         // Wine shows only a Unix symbolic link as a reparse point, not its own: the
+         // build (or CI, in the bundle's work folder) makes that one beforehand.
          wchar_t full[MAX_PATH];
          GetFullPathNameW(L"reparse-link", MAX_PATH, full, nullptr);
-         DWORD attributes = GetFileAttributesW(full);
+         std::wstring link = full;
+         if (!IsWine()) {
+             link = top + L"\\link";
+             CreateFolderWithDacl(top + L"\\target", L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)");
+             EXPECT_TRUE(CreateSymbolicLinkW(link.c_str(), L"target", SYMBOLIC_LINK_FLAG_DIRECTORY))
+                 << GetLastError();
+         }
+         DWORD attributes = GetFileAttributesW(link.c_str());
          EXPECT_TRUE(attributes != INVALID_FILE_ATTRIBUTES &&
                      (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
              << "the test's link is missing";
-         return std::wstring(full) + L"\\backups";
+         return link + L"\\backups";
      }},
     {"temporary name taken", "exists already",
      [](const std::wstring& top) { return PlantNames(top + L"\\taken", L".partial"); }},
@@ -541,8 +588,8 @@ TEST_F(KeymendcBackup, EachRefusalDeletesNothing) {
 // Each row of the folder security that keymendc and the deployment scripts
 // judge alike, read through SDDL: Wine keeps no DACL of its own on a folder.
 TEST(KeymendcFolderSecurity, EachRowIsJudgedAsItSays) {
-    std::ifstream rows(KEYMENDC_PROTECTED_FOLDERS);
-    ASSERT_TRUE(rows) << KEYMENDC_PROTECTED_FOLDERS;
+    std::ifstream rows(TestPath(KEYMENDC_PROTECTED_FOLDERS));
+    ASSERT_TRUE(rows) << TestPath(KEYMENDC_PROTECTED_FOLDERS);
     int count = 0;
     for (std::string line; std::getline(rows, line);) {
         std::istringstream fields(line);
@@ -609,11 +656,13 @@ class InstallerMutex {
                 break;
             }
             case MutexState::Denied: {
-                // Owned by SYSTEM: Wine lets an owner open its objects whatever the DACL says.
+                // Owned by SYSTEM under Wine, which lets an owner open its objects whatever
+                // the DACL says; Windows gives an owner no SYNCHRONIZE, and lets no
+                // administrator name SYSTEM the owner.
                 SECURITY_ATTRIBUTES attributes{sizeof attributes, nullptr, FALSE};
                 ConvertStringSecurityDescriptorToSecurityDescriptorW(
-                    L"O:SYD:P(A;;0x1;;;WD)", SDDL_REVISION_1, &attributes.lpSecurityDescriptor,
-                    nullptr);
+                    IsWine() ? L"O:SYD:P(A;;0x1;;;WD)" : L"D:P(A;;0x1;;;WD)", SDDL_REVISION_1,
+                    &attributes.lpSecurityDescriptor, nullptr);
                 mutex_ = CreateMutexW(&attributes, FALSE, kName);
                 LocalFree(attributes.lpSecurityDescriptor);
                 break;
@@ -691,7 +740,7 @@ struct PlantedRow {
 using KeymendcPlantedDlls = DamagedRegistration;
 
 TEST_F(KeymendcPlantedDlls, NoneIsLoadedFromTheProgramsFolder) {
-    PlantedDlls planted(EmptyFolder(L"planted"), L"" KEYMENDC_EXE);
+    PlantedDlls planted(EmptyFolder(L"planted"), TestPathW(KEYMENDC_EXE));
     ASSERT_EQ(planted.error(), "");
     std::wstring backups = EmptyFolder(L"planted backups");
     const PlantedRow rows[] = {
@@ -719,8 +768,7 @@ struct PerMachineRow {
 TEST(KeymendcPerMachine, RemovedOnlyWhenAsked) {
     Scenario scenario;
     std::string error;
-    ASSERT_TRUE(ReadScenario(KEYMEND_SCENARIO_DIR
-                             "/repair/installed_for_all_users_is_keymendcs_own.reg",
+    ASSERT_TRUE(ReadScenario(ScenarioDir() + "/repair/installed_for_all_users_is_keymendcs_own.reg",
                              &scenario, &error))
         << error;
     MemoryRegistry seed;
@@ -789,6 +837,24 @@ TEST(KeymendcManyUsers, EveryRegistrationAndTheWholeOutput) {
     EXPECT_EQ(listed, static_cast<std::size_t>(kUsers));
     EXPECT_EQ(LastLine(check.out).rfind("Found: 300 damaged Brelix 1.11 registrations;", 0), 0u)
         << LastLine(check.out);
+    // The same on a console, where Windows 7 refuses one write of more than 64 KB.
+    ProgramRun console;
+    bool onConsole = RunKeymendcOnConsole(L"check", &console);
+    RecordPlatformAnswer("a console screen buffer of 240 x 32000 characters for keymendc",
+                         onConsole ? "yes" : "no", "no");
+    ASSERT_TRUE(onConsole || IsWine()) << "no console screen buffer";
+    if (onConsole) {
+        EXPECT_EQ(console.exitCode, 1u);
+        std::size_t shown = 0;
+        for (std::size_t at = 0; (at = console.out.find("User (SID):", at)) != std::string::npos;
+             ++at) {
+            ++shown;
+        }
+        EXPECT_EQ(shown, static_cast<std::size_t>(kUsers));
+        EXPECT_EQ(LastLine(console.out).rfind("Found: 300 damaged Brelix 1.11 registrations;", 0),
+                  0u)
+            << LastLine(console.out);
+    }
 
     ProgramRun repair = RunKeymendc(L"repair --json");
     EXPECT_EQ(repair.exitCode, 0u);

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "support/test_paths.h"
+
 #ifndef KEYMEND_SUBSYSTEM
 #define KEYMEND_SUBSYSTEM 2  // GUI
 #endif
@@ -82,7 +84,7 @@ class PeImage {
 };
 
 PeImage& Keymend() {
-    static PeImage image(ReadFile(KEYMEND_EXE));
+    static PeImage image(ReadFile(TestPath(KEYMEND_EXE)));
     return image;
 }
 
@@ -107,7 +109,7 @@ TEST(PeImage, IsA64BitGuiProgramWithAslrAndNx) {
 // which the kernel maps into every process before any DLL is looked for.
 TEST(PeImage, ImportsOnlyCallsThatWindows7Has) {
     std::set<std::string> allowed;
-    std::ifstream list(KEYMEND_IMPORT_LIST);
+    std::ifstream list(TestPath(KEYMEND_IMPORT_LIST));
     for (std::string line; std::getline(list, line);) {
         if (!line.empty() && line[0] != '#') {
             allowed.insert(line);

@@ -12,12 +12,15 @@
 #include <tuple>
 #include <vector>
 
+#include "support/test_paths.h"
+
 namespace {
 
 using Bytes = std::vector<unsigned char>;
 
 HMODULE Image() {
-    static HMODULE image = LoadLibraryExA(KEYMEND_EXE, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    static HMODULE image =
+        LoadLibraryExA(TestPath(KEYMEND_EXE).c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     return image;
 }
 
@@ -62,7 +65,7 @@ class Reader {
 
 // The index-th image of the committed icon file, as its directory places it.
 Bytes IcoImage(int index) {
-    std::ifstream file(KEYMEND_ICO, std::ios::binary);
+    std::ifstream file(TestPath(KEYMEND_ICO), std::ios::binary);
     Bytes ico((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
     Reader entry(ico);
     entry.Seek(6 + 16 * static_cast<std::size_t>(index) + 8);

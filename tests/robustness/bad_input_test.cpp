@@ -144,7 +144,7 @@ TEST(RegFile, DamagedScenarioFilesLoadWholeOrNotAtAll) {
     std::mt19937 random(11);
     int cases = 0;
     int refused = 0;
-    for (const std::string& path : ListScenarioFiles(KEYMEND_SCENARIO_DIR)) {
+    for (const std::string& path : ListScenarioFiles(ScenarioDir())) {
         std::ifstream in(path, std::ios::binary);
         std::string original((std::istreambuf_iterator<char>(in)),
                              std::istreambuf_iterator<char>());

@@ -256,7 +256,7 @@ TEST_P(FaultInjectionSweep, EveryCallFailsOnceWithEveryCode) {
 // live registry only.
 std::vector<std::string> RealisticScenarios() {
     std::vector<std::string> realistic;
-    for (const std::string& file : ListScenarioFiles(KEYMEND_SCENARIO_DIR "/repair")) {
+    for (const std::string& file : ListScenarioFiles(ScenarioDir() + "/repair")) {
         Scenario scenario;
         std::string error;
         if (!ReadScenario(file, &scenario, &error) ||

@@ -11,7 +11,7 @@
 
 namespace {
 
-constexpr char kDamaged[] = KEYMEND_SCENARIO_DIR "/repair/damaged_product_is_removed.reg";
+const std::string kDamaged = ScenarioDir() + "/repair/damaged_product_is_removed.reg";
 constexpr char kUnrelated[] =
     "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\"
     "S-1-5-21-1111111111-2222222222-3333333333-1002\\Components";

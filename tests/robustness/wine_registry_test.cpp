@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "support/win32_user_root.h"
 #include "win32_harness.h"
 
 namespace {
@@ -31,6 +32,15 @@ HKEY Root(RegKey root) {
 
 // Level by level: Wine's RegCreateKeyExA takes at most 260 characters.
 bool CreatePath(RegKey root, const std::string& path, HKEY* opened = nullptr) {
+    std::string user = path.substr(0, path.find('\\'));
+    HKEY exists = nullptr;
+    if (IsLoadedUserRoot(root, user)) {
+        if (RegOpenKeyExA(HKEY_USERS, user.c_str(), 0, KEY_READ, &exists) == ERROR_SUCCESS) {
+            RegCloseKey(exists);
+        } else if (LoadUserRoot(user) != REG_OK) {
+            return false;
+        }
+    }
     HKEY key = Root(root);
     std::size_t start = 0;
     for (;;) {
@@ -72,6 +82,10 @@ bool SetText(RegKey root, const std::string& path, const char* name, const std::
 
 // Wide, so that names the ANSI code page cannot spell go too.
 void RemoveTree(RegKey root, const std::string& path) {
+    if (IsLoadedUserRoot(root, path)) {
+        EXPECT_EQ(UnloadUserRoot(path), REG_OK) << path;
+        return;
+    }
     std::wstring wide(path.begin(), path.end());
     RegDeleteTreeW(Root(root), wide.c_str());
     RegDeleteKeyW(Root(root), wide.c_str());

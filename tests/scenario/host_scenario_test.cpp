@@ -126,7 +126,7 @@ TEST_P(MemoryScenario, SurveySeesWhatKeymendcReports) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Scenarios, MemoryScenario,
-                         ::testing::ValuesIn(ListScenarioFiles(KEYMEND_SCENARIO_DIR)),
+                         ::testing::ValuesIn(ListScenarioFiles(ScenarioDir())),
                          ScenarioTestName);
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "memory/reg_file.h"
+#include "support/test_paths.h"
 
 namespace {
 
@@ -299,6 +300,10 @@ bool ReadScenario(const std::string& path, Scenario* scenario, std::string* erro
         }
     }
     return true;
+}
+
+std::string ScenarioDir() {
+    return TestPath(KEYMEND_SCENARIO_DIR);
 }
 
 std::vector<std::string> ListScenarioFiles(const std::string& directory) {

@@ -95,6 +95,9 @@ struct Scenario {
 // naming the line when one is malformed.
 bool ReadScenario(const std::string& path, Scenario* scenario, std::string* error);
 
+// The folder of the scenario files, tests/scenarios (support/test_paths.h).
+std::string ScenarioDir();
+
 // Every scenario file below directory, sorted, as paths.
 std::vector<std::string> ListScenarioFiles(const std::string& directory);
 

@@ -82,7 +82,7 @@ bool BuildExpectedRegistry(const Scenario& scenario, MemoryRegistry& expected, s
 }
 
 std::string ScenarioTestName(const ::testing::TestParamInfo<std::string>& info) {
-    std::string name = info.param.substr(std::string(KEYMEND_SCENARIO_DIR).size() + 1);
+    std::string name = info.param.substr(ScenarioDir().size() + 1);
     for (char& c : name) {
         if (!std::isalnum(static_cast<unsigned char>(c))) {
             c = '_';

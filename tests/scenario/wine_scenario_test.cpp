@@ -46,7 +46,7 @@ TEST_P(WineScenario, RunsAsDescribed) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Scenarios, WineScenario,
-                         ::testing::ValuesIn(ListScenarioFiles(KEYMEND_SCENARIO_DIR)),
+                         ::testing::ValuesIn(ListScenarioFiles(ScenarioDir())),
                          ScenarioTestName);
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "support/test_paths.h"
+
 namespace {
 
 // Loaded after start-up by a program like ours on Windows 7 to 11, and not
@@ -43,24 +45,32 @@ PlantedDlls::PlantedDlls(const std::wstring& folder, const std::wstring& program
         error_ = "cannot copy " + Narrow(program) + " into " + Narrow(folder);
         return;
     }
-    appDefaults_ = L"Software\\Wine\\AppDefaults\\" + fileName;
-    RegDeleteTreeW(HKEY_CURRENT_USER, appDefaults_.c_str());
+    // Windows looks in the program's folder first by itself; Wine must be told.
     HKEY overrides = nullptr;
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, (appDefaults_ + L"\\DllOverrides").c_str(), 0, nullptr,
-                        0, KEY_SET_VALUE, nullptr, &overrides, nullptr) != ERROR_SUCCESS) {
-        error_ = "cannot write Wine's DLL overrides";
-        return;
+    if (IsWine()) {
+        appDefaults_ = L"Software\\Wine\\AppDefaults\\" + fileName;
+        RegDeleteTreeW(HKEY_CURRENT_USER, appDefaults_.c_str());
+        if (RegCreateKeyExW(HKEY_CURRENT_USER, (appDefaults_ + L"\\DllOverrides").c_str(), 0,
+                            nullptr, 0, KEY_SET_VALUE, nullptr, &overrides,
+                            nullptr) != ERROR_SUCCESS) {
+            error_ = "cannot write Wine's DLL overrides";
+            return;
+        }
     }
     static const wchar_t kNativeFirst[] = L"native,builtin";
     for (const wchar_t* name : kNames) {
         std::wstring dll = folder + L"\\" + name + L".dll";
-        if (!CopyFileW(L"" LOAD_RECORDER_DLL, dll.c_str(), FALSE)) {
+        if (!CopyFileW(TestPathW(LOAD_RECORDER_DLL).c_str(), dll.c_str(), FALSE)) {
             error_ = "cannot plant " + Narrow(dll);
         }
-        RegSetValueExW(overrides, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(kNativeFirst),
-                       sizeof kNativeFirst);
+        if (overrides != nullptr) {
+            RegSetValueExW(overrides, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(kNativeFirst),
+                           sizeof kNativeFirst);
+        }
     }
-    RegCloseKey(overrides);
+    if (overrides != nullptr) {
+        RegCloseKey(overrides);
+    }
 }
 
 PlantedDlls::~PlantedDlls() {

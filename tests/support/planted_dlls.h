@@ -1,6 +1,6 @@
 // A copy of a program in a folder of its own, with a DLL that records being
 // loaded placed beside it under each name a Windows program loads after
-// start-up, and Wine told to prefer a DLL found on the search path to its
+// start-up, and (under Wine only) Wine told to prefer a DLL found on the search path to its
 // own, as Windows does for any DLL that is not a KnownDLL. Wine takes that
 // from the registry (AppDefaults of the program's file name): a child does
 // not see WINEDLLOVERRIDES changed by its parent.

@@ -9,7 +9,9 @@
 #include <cstring>
 
 #include "scenario/scenario.h"
+#include "support/test_paths.h"
 #include "support/win32_counted_names.h"
+#include "support/win32_user_root.h"
 
 extern "C" NTSTATUS NTAPI NtDeleteKey(HANDLE key);
 
@@ -367,6 +369,13 @@ RegResult WriteLiveTree(const MemoryRegistry& source, MemoryRegistry::NodeId nod
         }
         return WriteCountedLeaf(source, node, parent.get(), leaf.name, leaf.parent, error);
     }
+    if (IsLoadedUserRoot(root, path)) {
+        RegResult loaded = LoadUserRoot(path);
+        if (loaded != REG_OK) {
+            *error = Describe("RegLoadKeyA", path, loaded);
+            return loaded;
+        }
+    }
     LiveKey key;
     RegResult result = key.Create(ToHkey(root), path, IsScenarioLink(source, node));
     if (result != REG_OK) {
@@ -405,7 +414,9 @@ RegResult GetLiveKeySecurity(RegKey root, const std::string& path, std::string* 
 
 RegResult SetLiveKeySecurity(RegKey root, const std::string& path, const std::string& sddl) {
     RegResult result = SetSecurity(root, path, sddl, DACL_SECURITY_INFORMATION);
-    if (result != REG_OK) {
+    // Wine replaces the owner and group with the DACL; Windows leaves them, and
+    // lets no administrator set an owner such as SYSTEM back without a privilege.
+    if (result != REG_OK || !IsWine()) {
         return result;
     }
     return SetSecurity(root, path, sddl, OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION);
@@ -417,6 +428,9 @@ RegResult SetLiveKeyDacl(RegKey root, const std::string& path, const std::string
 
 RegResult RestrictLiveKey(RegKey root, const std::string& path, std::uint32_t allowed,
                           bool takeOwnership) {
+    // Only Wine needs it (it lets an owner delete whatever the DACL says), and
+    // Windows lets no administrator name SYSTEM the owner without SeRestorePrivilege.
+    takeOwnership = takeOwnership && IsWine();
     char sddl[96];
     std::snprintf(sddl, sizeof sddl, "%sD:P(A;;0x%x;;;WD)(A;;0x%lx;;;BA)",
                   takeOwnership ? "O:SY" : "", static_cast<unsigned>(allowed),
@@ -439,6 +453,13 @@ RegResult ForceDeleteLiveTree(RegKey root, const std::string& path, std::string*
             return result;
         }
         return REG_OK;
+    }
+    if (IsLoadedUserRoot(root, path)) {
+        RegResult result = UnloadUserRoot(path);
+        if (result != REG_OK) {
+            *error = Describe("RegUnLoadKeyA", path, result);
+        }
+        return result;
     }
     return ForceDelete(ToHkey(root), path, path, error);
 }

@@ -37,7 +37,7 @@ RegResult GetLiveKeySecurity(RegKey root, const std::string& path, std::string* 
 RegResult SetLiveKeySecurity(RegKey root, const std::string& path, const std::string& sddl);
 RegResult SetLiveKeyDacl(RegKey root, const std::string& path, const std::string& sddl);
 
-// Grants Everyone exactly allowed. With takeOwnership the owner becomes
+// Grants Everyone exactly allowed. With takeOwnership, under Wine, the owner becomes
 // SYSTEM too, without which Wine lets an owning administrator delete the key
 // whatever the DACL says. Administrators keep WRITE_DAC, so the restriction
 // can be lifted again: Wine honours no privilege that would take the key back.
