@@ -94,8 +94,8 @@ TEST(SecondInstanceDuringAQuestion, BringsTheBoxForward) {
     OwnScenario own;
     LiveArea live;
     std::string error;
-    ASSERT_TRUE(LoadOwnScenario(ScenarioDir() + "/repair/damaged_product_is_removed.reg", &own,
-                                &error))
+    ASSERT_TRUE(
+        LoadOwnScenario(ScenarioDir() + "/repair/damaged_product_is_removed.reg", &own, &error))
         << error;
     ASSERT_TRUE(live.Seed(own.seed, &error)) << error;
 

@@ -126,7 +126,6 @@ TEST_P(MemoryScenario, SurveySeesWhatKeymendcReports) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Scenarios, MemoryScenario,
-                         ::testing::ValuesIn(ListScenarioFiles(ScenarioDir())),
-                         ScenarioTestName);
+                         ::testing::ValuesIn(ListScenarioFiles(ScenarioDir())), ScenarioTestName);
 
 }  // namespace

@@ -46,7 +46,6 @@ TEST_P(WineScenario, RunsAsDescribed) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Scenarios, WineScenario,
-                         ::testing::ValuesIn(ListScenarioFiles(ScenarioDir())),
-                         ScenarioTestName);
+                         ::testing::ValuesIn(ListScenarioFiles(ScenarioDir())), ScenarioTestName);
 
 }  // namespace

@@ -88,20 +88,23 @@ const Column kColumns[] = {
     {"Intune detection", {"IntuneDetection"}, Output::Report, IntuneDetection},
     {"Intune remediation", {"IntuneRemediation"}, Output::Report, NoMeaning},
     {"ConfigMgr discovery", {"ConfigMgrDiscovery"}, Output::Summary, Discovery},
-    {"ConfigMgr remediation and application install", {"ConfigMgrRemediation"}, Output::Report,
+    {"ConfigMgr remediation and application install",
+     {"ConfigMgrRemediation"},
+     Output::Report,
      NoMeaning},
     {"ConfigMgr application detection", {"ConfigMgrAppDetection"}, Output::Summary, AppDetection},
 };
 
-const char* kOutcomeOrder[] = {"found",         "not-found", "removed",        "not-removed",
-                               "incomplete",    "backup-failed", "no-rights", "installer-busy",
-                               "hive-left-loaded", ""};
+const char* kOutcomeOrder[] = {
+    "found",         "not-found", "removed",        "not-removed",      "incomplete",
+    "backup-failed", "no-rights", "installer-busy", "hive-left-loaded", ""};
 
 std::string Ticked(const char* words) {
     std::string ticked;
     for (const char* word = words; *word != '\0';) {
         const char* end = std::strchr(word, ' ');
-        std::size_t length = end == nullptr ? std::strlen(word) : static_cast<std::size_t>(end - word);
+        std::size_t length =
+            end == nullptr ? std::strlen(word) : static_cast<std::size_t>(end - word);
         ticked += (ticked.empty() ? "`" : ", `") + std::string(word, length) + "`";
         word += length + (end == nullptr ? 0 : 1);
     }
@@ -168,7 +171,8 @@ void DeploymentViews() {
     }
     std::printf("\n");
     for (const char* outcome : kOutcomeOrder) {
-        std::printf("| %s |", *outcome == '\0' ? "any other" : ("`" + std::string(outcome) + "`").c_str());
+        std::printf("| %s |",
+                    *outcome == '\0' ? "any other" : ("`" + std::string(outcome) + "`").c_str());
         for (const Column& column : kColumns) {
             std::printf(" %s |", Cell(column, outcome).c_str());
         }
