@@ -55,11 +55,15 @@ struct Options {
 };
 
 void AddNames(const std::wstring& list, std::vector<std::string>* names) {
-    std::string text = Utf8(list) + ",";
-    for (std::size_t start = 0, comma; (comma = text.find(',', start)) != std::string::npos;
-         start = comma + 1) {
+    std::string text = Utf8(list);
+    std::size_t start = 0;
+    std::size_t comma = text.find(',');
+    while (comma != std::string::npos) {
         names->push_back(text.substr(start, comma - start));
+        start = comma + 1;
+        comma = text.find(',', start);
     }
+    names->push_back(text.substr(start));
 }
 
 bool Named(const std::vector<std::string>& names, const char* name) {
