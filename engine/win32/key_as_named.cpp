@@ -4,7 +4,8 @@
 
 #include <cstring>
 #include <cwchar>
-#include <utility>
+
+#include "scoped_hkey.h"
 
 extern "C" {
 NTSTATUS NTAPI NtQueryKey(HANDLE key, int informationClass, PVOID information, ULONG length,
@@ -25,25 +26,6 @@ constexpr std::size_t kMaxNameChars = 32767;
 struct KeyName {
     ULONG bytes;
     WCHAR text[kMaxNameChars];
-};
-
-// Closes the key it holds at the end of a scope, unless released.
-class HeldKey {
-  public:
-    HeldKey() = default;
-    ~HeldKey() {
-        if (key_ != nullptr) {
-            RegCloseKey(key_);
-        }
-    }
-    HeldKey(const HeldKey&) = delete;
-    HeldKey& operator=(const HeldKey&) = delete;
-    HKEY* receive() { return &key_; }
-    HKEY get() const { return key_; }
-    HKEY release() { return std::exchange(key_, nullptr); }
-
-  private:
-    HKEY key_ = nullptr;
 };
 
 LONG FromStatus(NTSTATUS status) {
@@ -189,7 +171,7 @@ LONG OpenAsNamed(HKEY root, const Char* path, REGSAM access, HKEY* key) {
     if (result != ERROR_SUCCESS) {
         return result;
     }
-    HeldKey opened;
+    ScopedHkey opened;
     result = OpenKey(root, path, REG_OPTION_OPEN_LINK, access, opened.receive());
     if (result != ERROR_SUCCESS) {
         return result;
@@ -212,7 +194,7 @@ LONG OpenKeyAsNamedW(HKEY root, const wchar_t* path, REGSAM access, HKEY* key) {
 }
 
 LONG DeleteKeyAsNamedA(HKEY parent, const char* child) {
-    HeldKey key;
+    ScopedHkey key;
     LONG result = OpenKeyAsNamedA(parent, child, DELETE, key.receive());
     if (result != ERROR_SUCCESS) {
         return result;

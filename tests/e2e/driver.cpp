@@ -22,14 +22,6 @@ std::wstring Widen(const std::string& utf8) {
     return wide;
 }
 
-std::string Narrow(const std::wstring& text) {
-    std::string utf8(text.size() * 3 + 1, '\0');
-    int length = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                     &utf8[0], static_cast<int>(utf8.size()), nullptr, nullptr);
-    utf8.resize(static_cast<std::size_t>(length));
-    return utf8;
-}
-
 void ExpectReadyWindow(HWND main, const UiTexts& texts) {
     EXPECT_EQ(WindowText(main), kTitle);
     EXPECT_EQ(ItemText(main, kExecute), texts.execute);
@@ -63,7 +55,7 @@ bool ExecuteAndAnswer(const KeymendProcess& process, HWND main, const UiTexts& t
             return process.MessageBoxes().empty();
         }
         MessageBoxView view = ViewMessageBox(box);
-        RecordedReport report{Narrow(view.caption), Narrow(view.text), view.yes};
+        RecordedReport report{Utf8(view.caption), Utf8(view.text), view.yes};
         SCOPED_TRACE(report.caption + " | " + report.text);
         EXPECT_EQ(view.owner, main) << "every box of the run is owned by the main window";
         EXPECT_FALSE(ItemEnabled(main, kExecute)) << "Execute during the run";

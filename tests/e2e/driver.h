@@ -9,6 +9,7 @@
 #include "expected_texts.h"
 #include "keymend_process.h"
 #include "support/recording_reporter.h"
+#include "support/utf8.h"
 
 // The KEYMEND.EXE of this build, or one of its test builds (its name in the
 // self-test bundle and its path in the tree, support/test_paths.h), as a
@@ -17,7 +18,6 @@ std::wstring KeymendProgram(const char* bundled, const char* built);
 std::wstring KeymendProgram();
 
 std::wstring Widen(const std::string& utf8);
-std::string Narrow(const std::wstring& text);
 
 // Checks the window of a process that has just started: title, labels,
 // explanation and both buttons enabled.

@@ -185,7 +185,7 @@ std::wstring TemporaryDirectory(const wchar_t* name) {
     std::wstring shown = ItemText(main, kYearLine);
     ExpectClosesWithZero(keymend, main);
     if (shown != expected) {
-        return ::testing::AssertionFailure() << "the year line reads " << Narrow(shown);
+        return ::testing::AssertionFailure() << "the year line reads " << Utf8(shown);
     }
     return ::testing::AssertionSuccess();
 }

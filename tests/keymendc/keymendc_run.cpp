@@ -88,7 +88,7 @@ bool RunKeymendcOnConsole(const std::wstring& arguments, ProgramRun* run) {
         shown += (end == std::wstring::npos ? std::wstring() : line.substr(0, end + 1)) + L"\n";
     }
     CloseHandle(screen);
-    run->out = WideToUtf8(shown.substr(0, shown.find_last_not_of(L'\n') + 1));
+    run->out = Utf8(shown.substr(0, shown.find_last_not_of(L'\n') + 1));
     return true;
 }
 
@@ -107,18 +107,10 @@ std::string LastLine(const std::string& text) {
     return cut == std::string::npos ? trimmed : trimmed.substr(cut + 1);
 }
 
-std::string WideToUtf8(const std::wstring& text) {
-    std::string utf8(text.size() * 3, '\0');
-    int bytes = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                    &utf8[0], static_cast<int>(utf8.size()), nullptr, nullptr);
-    utf8.resize(static_cast<std::size_t>(bytes));
-    return utf8;
-}
-
 std::string AnsiToUtf8(const std::string& text) {
     std::wstring wide(text.size(), L'\0');
     int chars = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0],
                                     static_cast<int>(wide.size()));
     wide.resize(static_cast<std::size_t>(chars));
-    return WideToUtf8(wide);
+    return Utf8(wide);
 }

@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "support/utf8.h"
+
 struct ProgramRun {
     DWORD exitCode = 0xFFFFFFFF;  // also when the program could not start
     std::string out;              // bytes as written: UTF-8 for a file
@@ -27,7 +29,6 @@ bool RunKeymendcOnConsole(const std::wstring& arguments, ProgramRun* run);
 std::string LastLine(const std::string& text);
 
 std::string ReadWholeFile(const wchar_t* path);
-std::string WideToUtf8(const std::wstring& text);
 
 // Text in the system's ANSI code page as UTF-8, as keymendc writes it.
 std::string AnsiToUtf8(const std::string& text);

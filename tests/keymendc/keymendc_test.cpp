@@ -118,7 +118,7 @@ bool WriteExtraValues() {
 // name, type and bytes exactly. reg.exe export would not do: Wine's writes
 // a REG_DWORD of two bytes as four.
 void ReadBack(HKEY key, const std::wstring& name, std::string* text) {
-    *text += "[" + WideToUtf8(name) + "]\n";
+    *text += "[" + Utf8(name) + "]\n";
     wchar_t valueName[16384];
     BYTE data[4096];
     for (DWORD index = 0;; ++index) {
@@ -129,8 +129,7 @@ void ReadBack(HKEY key, const std::wstring& name, std::string* text) {
             ERROR_SUCCESS) {
             break;
         }
-        *text +=
-            WideToUtf8(std::wstring(valueName, nameChars)) + " type " + std::to_string(type) + ":";
+        *text += Utf8(std::wstring(valueName, nameChars)) + " type " + std::to_string(type) + ":";
         for (DWORD i = 0; i < size; ++i) {
             *text += " " + std::to_string(data[i]);
         }
@@ -266,7 +265,7 @@ std::string Sddl(const std::wstring& path) {
     ConvertSecurityDescriptorToStringSecurityDescriptorW(
         descriptor, SDDL_REVISION_1, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &text,
         nullptr);
-    std::string sddl = WideToUtf8(text);
+    std::string sddl = Utf8(text);
     LocalFree(text);
     LocalFree(descriptor);
     return sddl;
@@ -317,7 +316,7 @@ TEST_F(KeymendcBackup, RegImportRestoresBothTreesExactly) {
     std::vector<std::wstring> files = FilesIn(folder);
     ASSERT_EQ(files.size(), 1u) << "the backup alone, no partial file";
     std::wstring file = folder + L"\\" + files[0];
-    EXPECT_EQ(report["backup"]["file"], WideToUtf8(file));
+    EXPECT_EQ(report["backup"]["file"], Utf8(file));
     EXPECT_EQ(report["backup"]["sha256"], Sha256Of(ReadWholeFile(file.c_str())));
     EXPECT_FALSE(EveryoneMayAccess(file)) << Sddl(file);
     EXPECT_EQ(ReadBackBothTrees(), "(none)\n(none)\n");
@@ -335,7 +334,7 @@ TEST_F(KeymendcBackup, MissingFoldersAreMadeForAdministratorsOnly) {
     EXPECT_EQ(repair.exitCode, 0u) << repair.out;
     EXPECT_EQ(FilesIn(folder).size(), 1u);
     for (const std::wstring& level : {top, top + L"\\KEYMEND", folder}) {
-        EXPECT_FALSE(EveryoneMayAccess(level)) << WideToUtf8(level) << ": " << Sddl(level);
+        EXPECT_FALSE(EveryoneMayAccess(level)) << Utf8(level) << ": " << Sddl(level);
     }
     EXPECT_NE(LastLine(repair.out).find("Removed: "), std::string::npos);
     EXPECT_NE(repair.out.find("Backup SHA-256: "), std::string::npos);
@@ -472,12 +471,11 @@ bool PlantLink(const wchar_t* subkey, const wchar_t* target) {
 // The link as itself, then its target: the mirror never follows a link.
 void RemoveLink(const wchar_t* subkey, const wchar_t* target) {
     std::string error;
-    EXPECT_EQ(ForceDeleteLiveTree(HKEY_USERS_ROOT, WideToUtf8(PathOf(kProductKey) + L"\\" + subkey),
-                                  &error),
-              0u)
+    EXPECT_EQ(
+        ForceDeleteLiveTree(HKEY_USERS_ROOT, Utf8(PathOf(kProductKey) + L"\\" + subkey), &error),
+        0u)
         << error;
-    EXPECT_EQ(ForceDeleteLiveTree(HKEY_LOCAL_MACHINE_ROOT, WideToUtf8(target), &error), 0u)
-        << error;
+    EXPECT_EQ(ForceDeleteLiveTree(HKEY_LOCAL_MACHINE_ROOT, Utf8(target), &error), 0u) << error;
 }
 
 // A key of HKEY_LOCAL_MACHINE read back, or "" for none.
@@ -546,9 +544,8 @@ TEST_F(KeymendcBackup, EachRefusalDeletesNothing) {
         std::wstring top = EmptyFolder(L"keymendc refusals");
         CreateDirectoryW(top.c_str(), nullptr);
         std::wstring folder = row.prepare(top);
-        std::string subkeyPath = row.subkey == nullptr
-                                     ? std::string()
-                                     : WideToUtf8(PathOf(kDataKey) + L"\\" + row.subkey);
+        std::string subkeyPath =
+            row.subkey == nullptr ? std::string() : Utf8(PathOf(kDataKey) + L"\\" + row.subkey);
         if (row.subkey != nullptr) {
             ASSERT_TRUE(row.linkTo != nullptr ? PlantLink(row.subkey, row.linkTo)
                                               : AddName(row.subkey, row.value))
@@ -615,10 +612,9 @@ TEST(KeymendcFolderSecurity, EachRowIsJudgedAsItSays) {
         std::string expected = named == "owner"     ? "its owner"
                                : named == "no-dacl" ? "no DACL"
                                                     : named;
-        EXPECT_EQ(result, verdict == "accepted" ? 0u : 5u) << line << "\n" << WideToUtf8(who);
+        EXPECT_EQ(result, verdict == "accepted" ? 0u : 5u) << line << "\n" << Utf8(who);
         if (verdict == "refused") {
-            EXPECT_NE(WideToUtf8(who).find(expected), std::string::npos) << line << "\n"
-                                                                         << WideToUtf8(who);
+            EXPECT_NE(Utf8(who).find(expected), std::string::npos) << line << "\n" << Utf8(who);
         }
     }
     EXPECT_GE(count, 10);
@@ -749,8 +745,8 @@ TEST_F(KeymendcPlantedDlls, NoneIsLoadedFromTheProgramsFolder) {
     };
     for (const PlantedRow& row : rows) {
         ProgramRun run = RunProgram(planted.program(), row.arguments);
-        EXPECT_EQ(run.exitCode, row.exitCode) << WideToUtf8(row.arguments) << "\n" << run.out;
-        EXPECT_EQ(planted.Loaded(), std::vector<std::string>()) << WideToUtf8(row.arguments);
+        EXPECT_EQ(run.exitCode, row.exitCode) << Utf8(row.arguments) << "\n" << run.out;
+        EXPECT_EQ(planted.Loaded(), std::vector<std::string>()) << Utf8(row.arguments);
     }
     EXPECT_EQ(FilesIn(backups).size(), 1u);
     RemoveTree(backups);
@@ -785,9 +781,9 @@ TEST(KeymendcPerMachine, RemovedOnlyWhenAsked) {
     };
     for (const PerMachineRow& row : rows) {
         ProgramRun run = RunKeymendc(std::wstring(row.arguments) + L" --json");
-        EXPECT_EQ(run.exitCode, row.exitCode) << WideToUtf8(row.arguments) << "\n" << run.out;
+        EXPECT_EQ(run.exitCode, row.exitCode) << Utf8(row.arguments) << "\n" << run.out;
         nlohmann::json report = Parsed(run);
-        EXPECT_EQ(report["outcome"], row.outcome) << WideToUtf8(row.arguments);
+        EXPECT_EQ(report["outcome"], row.outcome) << Utf8(row.arguments);
         for (const nlohmann::json& registration : report["registrations"]) {
             EXPECT_EQ(registration["kind"], "per-machine");
         }
@@ -797,7 +793,7 @@ TEST(KeymendcPerMachine, RemovedOnlyWhenAsked) {
         if (present) {
             RegCloseKey(key);
         }
-        EXPECT_EQ(present, row.treesAfter) << WideToUtf8(row.arguments);
+        EXPECT_EQ(present, row.treesAfter) << Utf8(row.arguments);
     }
     EXPECT_TRUE(live.Remove(&error)) << error;
 }
@@ -892,7 +888,7 @@ using KeymendcDeployment = DamagedRegistration;
 
 TEST_F(KeymendcDeployment, EachToolSeesItsOwnView) {
     for (const DeploymentRow& row : kDeploymentRows) {
-        std::string arguments = WideToUtf8(row.arguments);
+        std::string arguments = Utf8(row.arguments);
         std::unique_ptr<InstallerMutex> installer;
         if (row.busy) {
             installer = std::make_unique<InstallerMutex>(MutexState::Owned);

@@ -517,7 +517,7 @@ TEST_F(UserHiveTest, TheNextRunUnloadsOnlyAKilledRunsHive) {
     }
     std::vector<LeftoverHive> leftovers;
     std::wstring who;
-    ASSERT_EQ(UnloadLeftoverHives(&leftovers, &who), ERROR_SUCCESS) << WideToUtf8(who);
+    ASSERT_EQ(UnloadLeftoverHives(&leftovers, &who), ERROR_SUCCESS) << Utf8(who);
     for (const LeftoverRow& row : kLeftoverRows) {
         SCOPED_TRACE(row.name);
         int listed = 0;
@@ -785,7 +785,7 @@ std::string KeySddl(HKEY root, const wchar_t* path) {
     wchar_t* text = nullptr;
     ConvertSecurityDescriptorToStringSecurityDescriptorW(buffer, SDDL_REVISION_1,
                                                          DACL_SECURITY_INFORMATION, &text, nullptr);
-    std::string sddl = WideToUtf8(text);
+    std::string sddl = Utf8(text);
     LocalFree(text);
     return sddl;
 }

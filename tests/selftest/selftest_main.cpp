@@ -22,9 +22,9 @@
 #include "junit_report.h"
 #include "platform_answers.h"
 #include "run_program.h"
+#include "support/utf8.h"
 #include "system_facts.h"
 #include "test_programs.h"
-#include "utf8.h"
 
 namespace {
 

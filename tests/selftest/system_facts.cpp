@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "utf8.h"
+#include "support/utf8.h"
 
 namespace {
 

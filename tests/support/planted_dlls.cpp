@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "support/test_paths.h"
+#include "support/utf8.h"
 
 namespace {
 
@@ -11,14 +12,6 @@ namespace {
 // loads them when keymendc hashes a backup.
 const wchar_t* const kNames[] = {L"uxtheme", L"dwmapi",  L"cryptbase", L"cryptsp",
                                  L"profapi", L"propsys", L"bcrypt",    L"rsaenh"};
-
-std::string Narrow(const std::wstring& text) {
-    std::string narrow;
-    for (wchar_t c : text) {
-        narrow += c < 0x80 ? static_cast<char>(c) : '?';
-    }
-    return narrow;
-}
 
 void EmptyFolder(const std::wstring& folder) {
     WIN32_FIND_DATAW found;
@@ -42,7 +35,7 @@ PlantedDlls::PlantedDlls(const std::wstring& folder, const std::wstring& program
     std::wstring fileName = program.substr(program.find_last_of(L"\\/") + 1);
     program_ = folder + L"\\" + fileName;
     if (!CopyFileW(program.c_str(), program_.c_str(), FALSE)) {
-        error_ = "cannot copy " + Narrow(program) + " into " + Narrow(folder);
+        error_ = "cannot copy " + Utf8(program) + " into " + Utf8(folder);
         return;
     }
     // Windows looks in the program's folder first by itself; Wine must be told.
@@ -61,7 +54,7 @@ PlantedDlls::PlantedDlls(const std::wstring& folder, const std::wstring& program
     for (const wchar_t* name : kNames) {
         std::wstring dll = folder + L"\\" + name + L".dll";
         if (!CopyFileW(TestPathW(LOAD_RECORDER_DLL).c_str(), dll.c_str(), FALSE)) {
-            error_ = "cannot plant " + Narrow(dll);
+            error_ = "cannot plant " + Utf8(dll);
         }
         if (overrides != nullptr) {
             RegSetValueExW(overrides, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(kNativeFirst),
@@ -84,7 +77,7 @@ std::vector<std::string> PlantedDlls::Loaded() const {
     for (const wchar_t* name : kNames) {
         std::wstring mark = folder_ + L"\\" + name + L".dll.loaded";
         if (GetFileAttributesW(mark.c_str()) != INVALID_FILE_ATTRIBUTES) {
-            loaded.push_back(Narrow(name) + ".dll");
+            loaded.push_back(Utf8(name) + ".dll");
         }
     }
     return loaded;

@@ -1,4 +1,4 @@
-#include "utf8.h"
+#include "support/utf8.h"
 
 #include <windows.h>
 

@@ -41,6 +41,9 @@ class ScopedHkey {
 
     HKEY get() const { return key_; }
 
+    // Hands the key to the caller, who closes it.
+    [[nodiscard]] HKEY release() { return std::exchange(key_, nullptr); }
+
   private:
     HKEY key_ = nullptr;
 };
