@@ -242,6 +242,9 @@ int wmain(int argc, wchar_t** argv) {
             std::snprintf(line, sizeof line, "ended with code %lu and no report",
                           static_cast<unsigned long>(result.exitCode));
             verdict.failure = line;
+        } else if (xml.tests == 0) {
+            // A filter or a broken build can leave a program with nothing to run.
+            verdict.failure = "ran no test";
         } else if (result.exitCode != 0 && xml.failed.empty()) {
             std::snprintf(line, sizeof line, "ended with code %lu though no test failed",
                           static_cast<unsigned long>(result.exitCode));
