@@ -3,10 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
-namespace {
+#include "deployment_table.h"
 
-enum class Output { Report, Summary, Compliant, Nothing };
-enum class Error { Reason, NoReason };
+namespace {
 
 struct Tool {
     Deployment deployment;

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "deployment_table.h"
+
 namespace {
 
 struct Exit {
@@ -23,9 +25,6 @@ struct Failure {
     int code;
     const char* what;
 };
-
-enum class Output { Report, Summary, Compliant, Nothing };
-enum class Error { Reason, NoReason };
 
 struct Row {
     const char* deployment;
