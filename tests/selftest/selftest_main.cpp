@@ -10,7 +10,8 @@
 // create test users and load their registries. Each program cleans up what
 // it made, also what an interrupted run left (their ledgers stay in the
 // report's work folder for the next run). Exit code 0 when nothing failed,
-// 1 when something did, 2 refused, 87 a bad command line.
+// 1 when something did, 2 refused, 87 a bad command line or a report
+// folder that holds other files.
 #include <windows.h>
 
 #include <cstdio>
@@ -138,6 +139,26 @@ std::wstring CommandLine(const TestProgram& program, const SystemFacts& facts,
     return line;
 }
 
+// The runner deletes the XML and logs of the folder it reports into: only a
+// new or empty folder, or an earlier report, may be that folder.
+bool MayReportInto(const std::wstring& report) {
+    if (!Exists(report) || Exists(report + L"\\summary.txt") ||
+        Exists(report + L"\\keymend-selftest.xml")) {
+        return true;
+    }
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((report + L"\\*").c_str(), &found);
+    bool empty = true;
+    for (BOOL more = search != INVALID_HANDLE_VALUE; more && empty;
+         more = FindNextFileW(search, &found)) {
+        empty = std::wcscmp(found.cFileName, L".") == 0 || std::wcscmp(found.cFileName, L"..") == 0;
+    }
+    if (search != INVALID_HANDLE_VALUE) {
+        FindClose(search);
+    }
+    return empty;
+}
+
 void EmptyReportFolder(const std::wstring& report) {
     CreateDirectoryW(report.c_str(), nullptr);
     CreateDirectoryW((report + L"\\work").c_str(), nullptr);
@@ -191,6 +212,11 @@ int wmain(int argc, wchar_t** argv) {
     }
     std::wstring bundle = RunnerFolder();
     std::wstring report = options.report.empty() ? bundle + L"\\report" : options.report;
+    if (!MayReportInto(report)) {
+        summary.Line("Refused, nothing was run: --report names a folder with other files in it (" +
+                     Utf8(report) + "); name a new folder or an earlier report.");
+        return 87;
+    }
     EmptyReportFolder(report);
     wchar_t system[MAX_PATH];
     GetSystemDirectoryW(system, MAX_PATH);
