@@ -139,24 +139,36 @@ std::wstring CommandLine(const TestProgram& program, const SystemFacts& facts,
     return line;
 }
 
-// The runner deletes the XML and logs of the folder it reports into: only a
-// new or empty folder, or an earlier report, may be that folder.
-bool MayReportInto(const std::wstring& report) {
-    if (!Exists(report) || Exists(report + L"\\summary.txt") ||
-        Exists(report + L"\\keymend-selftest.xml")) {
+// A name the runner writes into its report folder.
+bool IsReportEntry(const std::wstring& name) {
+    if (name == L"." || name == L".." || name == L"work" || name == L"summary.txt" ||
+        name == L"keymend-selftest.xml") {
         return true;
     }
+    for (const TestProgram& program : kTestPrograms) {
+        std::wstring own = Widen(program.name);
+        if (name == own + L".xml" || name == own + L".log") {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The runner deletes the XML and logs of the folder it reports into: only a
+// folder that holds nothing but what it writes there (a new or empty one, an
+// earlier report, or the ledgers in work\ that a stopped run left) may be it.
+bool MayReportInto(const std::wstring& report) {
     WIN32_FIND_DATAW found;
     HANDLE search = FindFirstFileW((report + L"\\*").c_str(), &found);
-    bool empty = true;
-    for (BOOL more = search != INVALID_HANDLE_VALUE; more && empty;
+    bool ours = true;
+    for (BOOL more = search != INVALID_HANDLE_VALUE; more && ours;
          more = FindNextFileW(search, &found)) {
-        empty = std::wcscmp(found.cFileName, L".") == 0 || std::wcscmp(found.cFileName, L"..") == 0;
+        ours = IsReportEntry(found.cFileName);
     }
     if (search != INVALID_HANDLE_VALUE) {
         FindClose(search);
     }
-    return empty;
+    return ours;
 }
 
 void EmptyReportFolder(const std::wstring& report) {
